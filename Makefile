@@ -1,0 +1,42 @@
+# Front door of the build. `make test` and `make demo` set up everything they need.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_TEST_FLAGS = -DPELLOW_TEST_SEAMS=ON -DPELLOW_WERROR=$(if $(CI),ON,OFF)
+
+.PHONY: all deps test test-sanitize demo bench format clean
+
+all: deps
+	cmake -S . -B $(BUILD) $(CMAKE_TEST_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@scripts/install-deps.sh
+
+test: deps
+	cmake -S . -B $(BUILD) $(CMAKE_TEST_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_TEST_FLAGS) -DPELLOW_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE no-sanitize
+
+demo: deps
+	cmake -S . -B $(BUILD) $(CMAKE_TEST_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	scripts/demo.sh $(BUILD)
+
+bench: deps
+	@scripts/install-deps.sh --bench
+	cmake -S . -B $(BUILD) $(CMAKE_TEST_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	bench/run.sh $(BUILD)
+
+format:
+	git ls-files '*.cc' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

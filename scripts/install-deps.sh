@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need, when any is missing.
+# As root it runs apt-get itself; otherwise it prints the one line to run and fails.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git openssl python3 clang-format
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libicu-dev uuid-dev
+  libsecret-1-dev libglib2.0-dev libgtk-3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  gnome-keyring dbus dbus-x11 libsecret-tools xvfb xauth
+)
+if [ "${1:-}" = "--bench" ]; then packages+=(hyperfine gh); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  echo "Installing missing Debian packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "Missing Debian packages. Run:" >&2
+  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
