@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <optional>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -17,6 +19,7 @@
 #include "PellowGitHub/GitHubCredential.h"
 #include "PellowGitHub/GitHubKeychain.h"
 #include "PellowGitHub/GitHubTransport.h"
+#include "PellowGitHub/RepositoryCheck.h"
 
 namespace pellow {
 
@@ -24,15 +27,20 @@ struct GitHubDesktop {
   std::shared_ptr<GitHubTransport> transport;
   GitHubKeychain keychain;
 
-  // The stored credential of `account`, renewed first when it expires within 60 seconds; the
-  // whole load-check-renew-store sequence runs inside the credential lock. Throws PellowError
-  // (no credential, another account, keychain, lock, renewal or network failures).
-  GitHubCredential credential(std::int64_t account);
+  // The stored credential of `account` (nullopt: whatever account is signed in), renewed first
+  // when it expires within 60 seconds; the whole load-check-renew-store sequence runs inside the
+  // credential lock. Throws PellowError (no credential, another account, keychain, lock, renewal
+  // or network failures).
+  GitHubCredential credential(std::optional<std::int64_t> account);
 
   // An authenticated GET of `path` on the GitHub API origin; returns the answer's JSON object.
   // Throws PellowError for classified failures, passes transport failures and the JSON reader's
   // error on unchanged.
   nlohmann::json getJSON(std::string_view path, const GitHubCredential& credential);
+
+  // The repository check (RepositoryCheck.h); without `credential`, credential(std::nullopt).
+  CheckedRepository checkRepository(std::string_view reference,
+                                    std::optional<GitHubCredential> credential = std::nullopt);
 };
 
 }  // namespace pellow
