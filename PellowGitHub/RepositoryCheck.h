@@ -1,0 +1,50 @@
+// The repository check: whether the repository the user entered can be the notes repository:
+// the reference is well formed, the repository exists for the signed-in account, it is neither
+// archived nor disabled, and the account may push to it.
+//
+//   CheckedRepository repo = desktop.checkRepository("octo/notes");   // stored credential
+//   git.setRemote(repo.remote);                                        // https://github.com/Octo/Notes.git
+//
+// `GitHubDesktop::checkRepository(reference, credential)` runs, in this order:
+//   1. repositorySlug(reference); a rejection fails before the keychain or network is touched;
+//   2. without a given credential, desktop.credential(any account), renewed when due;
+//   3. getJSON("/repos/" + slug) with its failures (access, moved, sign-in, rate limit, ...);
+//   4. checkedRepository(object, slug, credential) below.
+// It changes nothing on GitHub and stores nothing but a token renewed in step 2.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "PellowGitHub/GitHubCredential.h"
+
+namespace pellow {
+
+inline constexpr std::string_view kArchivedRepositoryMessage =
+    "This repository is archived or disabled. Choose a writable notes repository.";
+inline constexpr std::string_view kReadOnlyRepositoryMessage =
+    "This account has read-only access. Choose a writable repository and allow Pellow Contents "
+    "read and write access on GitHub.";
+
+struct CheckedRepository {
+  std::int64_t id = 0;
+  std::string slug;           // "full_name" exactly as GitHub returned it (GitHub's letter case)
+  std::string defaultBranch;  // "default_branch"
+  bool isPrivate = false;     // "private"
+  std::string remote;         // web base URL + "/" + slug + ".git"
+  GitHubCredential credential;  // the credential the check used (for the account summary)
+};
+
+// Judges GitHub's repository object for the reference whose slug is `requestedSlug`:
+// "id" (integer >= 1), "full_name" (string), "default_branch" (string) and "private" (boolean)
+// must be there, else the invalid-reference message; "full_name" must be a reference whose slug
+// equals `requestedSlug` ignoring ASCII case, else the same message; then "archived" or
+// "disabled" true fails with kArchivedRepositoryMessage; then anything but "permissions" an
+// object with "push" true fails with kReadOnlyRepositoryMessage. Throws PellowError.
+CheckedRepository checkedRepository(const nlohmann::json& object, std::string_view requestedSlug,
+                                    const GitHubCredential& credential);
+
+}  // namespace pellow
