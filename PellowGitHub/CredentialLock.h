@@ -1,0 +1,66 @@
+// The credential lock: serialises, across all github-helper processes of the user, every
+// read-modify-write of the one stored GitHub credential (renewal, save, disconnect).
+//
+//   GitHubCredential fresh = withCredentialLock([&] { return renewAndStore(); });
+//   withCredentialLock([&] { keychain.deleteItem(); });
+//
+// The lock is an advisory flock(2) on "credential.lock" in the private folder "PellowGitHub" of
+// the Application Support folder (pellowGitHubDirectory()). The folder is created on first use
+// (0700, intermediate folders too); the file is created 0600, never read, written or deleted.
+//
+// withCredentialLock(body, stop):
+//   - creates the folder if needed; a creation failure throws std::filesystem::filesystem_error;
+//   - checks the folder with lstat: a directory (not a symbolic link) owned by the user with no
+//     group or other permission bits, else PellowError kLockNotPrivateMessage;
+//   - opens the file O_RDWR|O_CREAT|O_NOFOLLOW, 0600, and checks it with fstat: a regular file
+//     owned by the user with no group or other bits, else PellowError kLockBusyMessage;
+//   - tries a non-blocking exclusive flock; while it fails and the wall clock is before a
+//     deadline of 10 s after the first try, sleeps 0.1 s on the continuous clock and retries;
+//     past the deadline throws PellowError kLockTimeoutMessage;
+//   - a stop requested on `stop` while waiting throws CancellationError;
+//   - runs body() while holding the lock, then unlocks and closes the descriptor whatever body
+//     did, and returns body's result or rethrows its exception unchanged.
+// The descriptor is opened once per call and closed on every path out. flock belongs to the
+// open file description, so two calls in one process exclude each other too (do not nest them:
+// an inner call would wait for the outer one and time out). Blocks the calling thread while
+// waiting.
+#pragma once
+
+#include <stop_token>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace pellow {
+
+inline constexpr std::string_view kLockNotPrivateMessage =
+    "Pellow\u2019s GitHub credential lock is not private. Check the PellowGitHub folder in "
+    "Application Support.";
+inline constexpr std::string_view kLockBusyMessage = "GitHub credentials are busy. Try again.";
+inline constexpr std::string_view kLockTimeoutMessage =
+    "Another Pellow window is updating GitHub sign-in. Try again shortly.";
+
+// The held lock: acquired by acquire(), released (LOCK_UN, then close) by the destructor.
+class CredentialLockHold {
+ public:
+  // Everything withCredentialLock does before running its body; throws as described above.
+  static CredentialLockHold acquire(const std::stop_token& stop);
+
+  CredentialLockHold(CredentialLockHold&& other) noexcept
+      : descriptor_(std::exchange(other.descriptor_, -1)) {}
+  CredentialLockHold& operator=(CredentialLockHold&&) = delete;
+  CredentialLockHold(const CredentialLockHold&) = delete;
+  ~CredentialLockHold();
+
+ private:
+  explicit CredentialLockHold(int descriptor) : descriptor_(descriptor) {}
+  int descriptor_;
+};
+
+template <class Body>
+std::invoke_result_t<Body&> withCredentialLock(Body&& body, const std::stop_token& stop = {}) {
+  CredentialLockHold hold = CredentialLockHold::acquire(stop);
+  return body();
+}
+
+}  // namespace pellow

@@ -1,0 +1,113 @@
+#include "PellowGitHub/GitHubAppRegistration.h"
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/UnicodeText.h"
+
+namespace pellow {
+namespace {
+
+constexpr std::size_t kMaximumLength = 100;
+
+// The scalars of strict UTF-8 text (no surrogates, no overlong forms), or nothing when the text
+// is not valid UTF-8.
+std::optional<std::vector<char32_t>> scalars(std::string_view text) {
+  std::vector<char32_t> result;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+      length = 1, value = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2, value = lead & 0x1Fu, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, value = lead & 0x0Fu, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, value = lead & 0x07u, minimum = 0x10000;
+    } else {
+      return std::nullopt;
+    }
+    if (i + length > text.size()) return std::nullopt;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      value = (value << 6) | (next & 0x3Fu);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    result.push_back(value);
+    i += length;
+  }
+  return result;
+}
+
+bool isASCIIAlphanumeric(char32_t c) {
+  return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9');
+}
+
+bool isAllowed(char32_t c) {
+  if (c == U'-' || c == U'_' || c == U'.') return true;
+  if (c < 0x80) return isASCIIAlphanumeric(c);
+  return isAlphanumeric(c);
+}
+
+// The length and character rules shared by both fields. The order of the checks does not show
+// (every failure gives the same message), so the character check runs first: for ASCII text
+// that passes it, one byte is one user-perceived character and the Unicode tables, which live
+// in the network module, are not needed at all.
+bool isValidField(std::string_view text) {
+  if (text.empty()) return false;
+  const auto decoded = scalars(text);
+  if (!decoded) return false;
+  bool ascii = true;
+  for (char32_t c : *decoded) {
+    if (!isAllowed(c)) return false;
+    ascii = ascii && c < 0x80;
+  }
+  const std::size_t length = ascii ? text.size() : graphemeCount(text);
+  return length <= kMaximumLength;
+}
+
+}  // namespace
+
+GitHubAppRegistration::GitHubAppRegistration(std::string clientID, std::string slug)
+    : clientID_(std::move(clientID)), slug_(std::move(slug)) {
+  if (!isValidField(clientID_) || !isValidField(slug_) || slug_ == "." || slug_ == "..") {
+    throw PellowError(kRegistrationNotConfiguredMessage);
+  }
+}
+
+const GitHubAppRegistration& GitHubAppRegistration::builtIn() {
+  // These values pass validation; a failure here is a programming error and ends the process.
+  static const GitHubAppRegistration registration("Tk5wNq0rZb8xLm3cPa7e", "pellow-notes-sync");
+  return registration;
+}
+
+std::string GitHubAppRegistration::installationURL() const {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url(config::webBaseURL());
+  url += "/apps/";
+  for (char c : slug_) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      url += c;
+    } else {
+      url += '%';
+      url += kHex[byte >> 4];
+      url += kHex[byte & 0x0F];
+    }
+  }
+  url += "/installations/new";
+  return url;
+}
+
+}  // namespace pellow

@@ -1,0 +1,234 @@
+#include "PellowGitHub/GitHubAuthorization.h"
+
+#include <algorithm>
+#include <string>
+
+#include "PellowGitHub/Cancellation.h"
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/UnicodeText.h"
+
+namespace pellow {
+namespace {
+
+namespace messages = authorization_messages;
+
+constexpr std::string_view kDeviceCodePath = "/login/device/code";
+constexpr std::string_view kTokenPath = "/login/oauth/access_token";
+constexpr std::string_view kDeviceGrantType = "urn:ietf:params:oauth:grant-type:device_code";
+constexpr std::string_view kUserAgent = "Pellow-iOS";
+constexpr std::string_view kAPIVersion = "2026-03-10";
+constexpr std::chrono::milliseconds kRequestTimeout{60'000};
+
+bool isUnreserved(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+// User-perceived characters; ASCII text needs no Unicode tables.
+std::size_t characterCount(std::string_view text) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? text.size() : graphemeCount(text);
+}
+
+bool isUserCode(std::string_view text) {
+  if (text.size() != 9) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool ok = i == 4 ? c == '-' : ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::string lowercased(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return result;
+}
+
+double seconds(std::int64_t value) { return static_cast<double>(value); }
+
+}  // namespace
+
+std::string GitHubAuthorization::formBody(const FormFields& fields) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string body;
+  for (const auto& [key, value] : fields) {  // std::map: ascending key order
+    if (!body.empty()) body += '&';
+    body += key;
+    body += '=';
+    for (char c : value) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (isUnreserved(byte)) {
+        body += c;
+      } else {
+        body += '%';
+        body += kHex[byte >> 4];
+        body += kHex[byte & 0x0F];
+      }
+    }
+  }
+  return body;
+}
+
+HTTPResult GitHubAuthorization::postForm(std::string_view path, const FormFields& fields) const {
+  HTTPRequest request;
+  request.method = "POST";
+  request.url = std::string(config::webBaseURL()) + std::string(path);
+  request.timeout = kRequestTimeout;
+  request.headers = {{"Accept", "application/json"},
+                     {"Content-Type", "application/x-www-form-urlencoded"},
+                     {"User-Agent", std::string(kUserAgent)}};
+  request.body = formBody(fields);
+  HTTPResult result = transport_.send(request);
+  const long status = result.response.statusCode;
+  if (status >= 200 && status <= 299) return result;
+  if (status == 429 || status == 403) throw PellowError(messages::kRateLimited);
+  throw PellowError(messages::kStatusFailed);
+}
+
+const char* GitHubAuthorization::authorizationMessage(std::string_view code) {
+  if (code == "expired_token" || code == "token_expired" || code == "incorrect_device_code" ||
+      code == "bad_verification_code") {
+    return messages::kExpiredCode;
+  }
+  if (code == "access_denied") return messages::kDenied;
+  if (code == "bad_refresh_token") return messages::kRevoked;
+  if (code == "device_flow_disabled" || code == "incorrect_client_credentials") {
+    return messages::kNotEnabled;
+  }
+  if (code == "unverified_user_email") return messages::kUnverifiedEmail;
+  return messages::kOtherOAuthError;
+}
+
+DeviceCode GitHubAuthorization::begin(const GitHubAppRegistration& app, Date now) const {
+  const HTTPResult result =
+      postForm(kDeviceCodePath, {{"client_id", app.clientID()}, {"scope", "offline_access"}});
+
+  // GitHub may report an OAuth error with a success status; anything that is not a token-shaped
+  // answer is left to the device-code decoding below.
+  std::optional<TokenResponse> error;
+  try {
+    error = TokenResponse::decode(result.body);
+  } catch (const DecodingError&) {
+  }
+  if (error && error->error) throw PellowError(authorizationMessage(*error->error));
+
+  const CodeResponse answer = CodeResponse::decode(result.body);
+  const std::string expectedURI = std::string(config::webBaseURL()) + "/login/device";
+  const std::size_t deviceCodeLength = characterCount(answer.deviceCode);
+  if (answer.verificationURI != expectedURI || deviceCodeLength < 20 || deviceCodeLength > 200 ||
+      !isUserCode(answer.userCode) || answer.expiresIn < 1 || answer.expiresIn > 1800 ||
+      answer.interval < 1 || answer.interval > 120) {
+    throw PellowError(messages::kInvalidCode);
+  }
+  return DeviceCode{
+      answer.userCode,          answer.verificationURI, now + seconds(answer.expiresIn),
+      seconds(answer.interval), answer.deviceCode,      app.clientID()};
+}
+
+PollResult GitHubAuthorization::poll(const DeviceCode& code, Date now) const {
+  if (!(now < code.expiresAt)) throw PellowError(messages::kExpiredCode);
+  const HTTPResult result = postForm(kTokenPath, {{"client_id", code.clientID},
+                                                  {"device_code", code.deviceCode},
+                                                  {"grant_type", std::string(kDeviceGrantType)}});
+  const TokenResponse token = TokenResponse::decode(result.body);
+  if (token.error) {
+    if (*token.error == "authorization_pending") return PollResult::pending();
+    if (*token.error == "slow_down") {
+      return PollResult::slowDown(seconds(std::max<std::int64_t>(token.interval.value_or(0), 0)));
+    }
+    throw PellowError(authorizationMessage(*token.error));
+  }
+  GitHubCredential credential = makeCredential(token, code.clientID, now);
+  fetchUser(credential);
+  return PollResult::authorized(std::move(credential));
+}
+
+GitHubCredential GitHubAuthorization::makeCredential(const TokenResponse& token,
+                                                     std::string_view clientID, Date now) {
+  if (!token.accessToken || token.accessToken->empty() || !token.tokenType ||
+      lowercased(*token.tokenType) != "bearer") {
+    throw PellowError(messages::kNoAccessToken);
+  }
+  if (token.expiresIn) {
+    const bool complete = *token.expiresIn > 0 && token.refreshToken &&
+                          !token.refreshToken->empty() && token.refreshTokenExpiresIn &&
+                          *token.refreshTokenExpiresIn > 0;
+    if (!complete) throw PellowError(messages::kIncompleteRenewal);
+  }
+  GitHubCredential credential(*token.accessToken);
+  credential.refreshToken = token.refreshToken;
+  if (token.expiresIn) credential.expiresAt = now + seconds(*token.expiresIn);
+  if (token.refreshTokenExpiresIn) {
+    credential.refreshExpiresAt = now + seconds(*token.refreshTokenExpiresIn);
+  }
+  credential.clientID = std::string(clientID);
+  return credential;
+}
+
+void GitHubAuthorization::fetchUser(GitHubCredential& credential) const {
+  HTTPRequest request;
+  request.method = "GET";
+  request.url = std::string(config::apiBaseURL()) + "/user";
+  request.timeout = kRequestTimeout;
+  request.headers = {{"Authorization", "Bearer " + credential.accessToken},
+                     {"Accept", "application/vnd.github+json"},
+                     {"X-GitHub-Api-Version", std::string(kAPIVersion)},
+                     {"User-Agent", std::string(kUserAgent)}};
+  const HTTPResult result = transport_.send(request);
+  if (result.response.statusCode != 200) throw PellowError(messages::kAccountNotVerified);
+  const User user = User::decode(result.body);
+  if (user.id <= 0 || user.login.empty()) throw PellowError(messages::kInvalidAccount);
+  credential.accountID = user.id;
+  credential.login = user.login;
+}
+
+GitHubCredential GitHubAuthorization::waitForAuthorization(const DeviceCode& code,
+                                                           const SleepFunction& sleep,
+                                                           const std::stop_token& stop,
+                                                           Date (*clock)()) const {
+  double interval = code.interval;
+  for (;;) {
+    throwIfCancelled(stop);
+    if (!(clock() < code.expiresAt)) throw PellowError(messages::kExpiredCode);
+    if (sleep) {
+      sleep(interval);
+    } else {
+      sleepOnContinuousClock(interval, stop);
+    }
+    throwIfCancelled(stop);
+    PollResult result = poll(code, clock());
+    switch (result.kind) {
+      case PollResult::Kind::authorized:
+        return std::move(*result.credential);
+      case PollResult::Kind::slowDown:
+        interval = std::max(result.interval, interval + 5.0);
+        break;
+      case PollResult::Kind::pending:
+        break;
+    }
+  }
+}
+
+GitHubCredential GitHubAuthorization::refresh(const GitHubCredential& credential, Date now) const {
+  if (!credential.clientID || !credential.refreshToken ||
+      (credential.refreshExpiresAt && !(now < *credential.refreshExpiresAt))) {
+    throw PellowError(messages::kRevoked);
+  }
+  const HTTPResult result = postForm(kTokenPath, {{"client_id", *credential.clientID},
+                                                  {"grant_type", "refresh_token"},
+                                                  {"refresh_token", *credential.refreshToken}});
+  const TokenResponse token = TokenResponse::decode(result.body);
+  if (token.error) throw PellowError(authorizationMessage(*token.error));
+  GitHubCredential renewed = makeCredential(token, *credential.clientID, now);
+  renewed.accountID = credential.accountID;
+  renewed.login = credential.login;
+  return renewed;
+}
+
+}  // namespace pellow
