@@ -1,0 +1,74 @@
+// FileKeychainBackend: the private file store, the keychain of machines without a Secret Service
+// (servers, SSH sessions, CI).
+//
+//   auto backend = std::make_shared<FileKeychainBackend>();
+//   GitHubKeychain keychain(std::string(config::kKeychainService), backend);
+//
+// Where items live:
+//   <Application Support>/PellowGitHub/Keychain/<item file>
+// with <Application Support> as ApplicationSupport.h resolves it on every call ($XDG_DATA_HOME,
+// else ~/.local/share), the item file named by keychainItemFileName() and holding the form of
+// FileKeychainItem.h (label, accessibility and the secret's exact bytes).
+//
+// Rules:
+// - Folders. "PellowGitHub" and "Keychain" are created with mode 0700 on the first add (missing
+//   parents of Application Support too); reads, updates and deletes never create anything. Both
+//   must be real directories (not symbolic links), owned by the user, with no group or other
+//   permission bit; an existing folder is used as it is, never repaired. Application Support
+//   itself may be a symbolic link (dotfile managers make it one).
+// - Item files: regular files (not symbolic links, FIFOs, ...), owned by the user, no group or
+//   other bit; created with mode 0600. Everything is opened relative to the checked folder's
+//   descriptor with O_NOFOLLOW, and checked with fstat on the open descriptor.
+// - A path that fails a check answers ioError (the credential layer shows its Keychain message);
+//   the store never follows, reads or changes what it refused.
+// - Atomic replace: the new item is written to a hidden temporary file (".<random>.tmp", 0600)
+//   in the Keychain folder, synced, then renamed over the item (update) or hard-linked to the
+//   item's name (add, which thereby never overwrites an item it did not expect), and the folder
+//   is synced. The temporary file is removed on every path out, so a failure leaves the old item
+//   exactly as it was.
+// - update keeps the label and accessibility read from the existing item; only the data changes.
+// - A damaged item file (not in the item form, or larger than the store ever writes) reads as
+//   an item with empty data, so callers report an unreadable credential. Writers treat it as
+//   free: update answers itemNotFound and add replaces it, which lets a new sign-in recover.
+//   remove deletes it.
+// - add of a key whose item exists answers ioError; data larger than kMaxKeychainItemData too.
+//
+// Statuses: success, itemNotFound, ioError; never interactionNotAllowed (files need no unlock).
+// Never throws (allocation failure aside). Stateless: calls from several threads or processes
+// are safe in the sense that every reader sees either the old or the new item; concurrent
+// writers must be serialised by the caller (the credential lock).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "PellowGitHub/KeychainBackend.h"
+
+namespace pellow {
+
+class FileKeychainBackend final : public KeychainBackend {
+ public:
+  // Resolves the Application Support folder from the environment on every call.
+  FileKeychainBackend() = default;
+  // Uses `applicationSupport` instead (an absolute path).
+  explicit FileKeychainBackend(std::filesystem::path applicationSupport);
+
+  KeychainStatus copyData(const KeychainItemKey& key, std::optional<std::string>& data) override;
+  KeychainStatus update(const KeychainItemKey& key, std::string_view data) override;
+  KeychainStatus add(const KeychainItemKey& key, std::string_view data, std::string_view label,
+                     KeychainAccessibility accessibility) override;
+  KeychainStatus remove(const KeychainItemKey& key) override;
+
+  // The folder that holds the items for the current environment. Throws std::runtime_error
+  // when no home folder can be found.
+  std::filesystem::path storeFolder() const;
+
+ private:
+  std::filesystem::path applicationSupport() const;
+
+  std::optional<std::filesystem::path> applicationSupport_;
+};
+
+}  // namespace pellow

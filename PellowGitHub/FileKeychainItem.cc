@@ -1,0 +1,130 @@
+#include "PellowGitHub/FileKeychainItem.h"
+
+#include <charconv>
+
+namespace pellow {
+namespace {
+
+constexpr std::string_view kMagicLine = "pellow-keychain-item 1\n";
+constexpr std::string_view kAccessibleWhenUnlockedThisDeviceOnly = "whenUnlockedThisDeviceOnly";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+template <typename KeepsByte>
+std::string percentEncode(std::string_view text, KeepsByte keeps) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (keeps(c, i)) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHexDigits[c >> 4]);
+      out.push_back(kHexDigits[c & 0xF]);
+    }
+  }
+  return out;
+}
+
+bool keepsInHeader(unsigned char c, std::size_t) { return c > ' ' && c <= '~' && c != '%'; }
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::string> percentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '%') {
+      if (text.size() - i < 3) return std::nullopt;
+      const int high = hexValue(text[i + 1]);
+      const int low = hexValue(text[i + 2]);
+      if (high < 0 || low < 0) return std::nullopt;
+      out.push_back(static_cast<char>(high * 16 + low));
+      i += 2;
+    } else if (keepsInHeader(static_cast<unsigned char>(c), i)) {
+      out.push_back(c);
+    } else {
+      return std::nullopt;
+    }
+  }
+  return out;
+}
+
+// Reads one "<name> <value>\n" line from the front of `rest` and returns the raw value.
+std::optional<std::string_view> takeLine(std::string_view& rest, std::string_view name) {
+  if (rest.size() < name.size() + 1 || rest.substr(0, name.size()) != name ||
+      rest[name.size()] != ' ') {
+    return std::nullopt;
+  }
+  rest.remove_prefix(name.size() + 1);
+  const std::size_t end = rest.find('\n');
+  if (end == std::string_view::npos) return std::nullopt;
+  std::string_view value = rest.substr(0, end);
+  rest.remove_prefix(end + 1);
+  return value;
+}
+
+std::optional<std::string> takeText(std::string_view& rest, std::string_view name) {
+  const std::optional<std::string_view> raw = takeLine(rest, name);
+  if (!raw) return std::nullopt;
+  return percentDecode(*raw);
+}
+
+}  // namespace
+
+std::string encodeKeychainItem(const KeychainItemRecord& item) {
+  std::string out(kMagicLine);
+  out += "service " + percentEncode(item.service, keepsInHeader) + "\n";
+  out += "account " + percentEncode(item.account, keepsInHeader) + "\n";
+  out += "label " + percentEncode(item.label, keepsInHeader) + "\n";
+  out += "accessible ";
+  out += kAccessibleWhenUnlockedThisDeviceOnly;
+  out += "\ndata " + std::to_string(item.data.size()) + "\n";
+  out += item.data;
+  return out;
+}
+
+std::optional<KeychainItemRecord> decodeKeychainItem(std::string_view bytes) {
+  if (bytes.substr(0, kMagicLine.size()) != kMagicLine) return std::nullopt;
+  // Only the header is searched for line ends; the data may hold any bytes.
+  std::string_view rest = bytes.substr(kMagicLine.size());
+  KeychainItemRecord item;
+  std::optional<std::string> text;
+  if (!(text = takeText(rest, "service"))) return std::nullopt;
+  item.service = std::move(*text);
+  if (!(text = takeText(rest, "account"))) return std::nullopt;
+  item.account = std::move(*text);
+  if (!(text = takeText(rest, "label"))) return std::nullopt;
+  item.label = std::move(*text);
+
+  const std::optional<std::string_view> accessible = takeLine(rest, "accessible");
+  if (!accessible || *accessible != kAccessibleWhenUnlockedThisDeviceOnly) return std::nullopt;
+  item.accessibility = KeychainAccessibility::whenUnlockedThisDeviceOnly;
+
+  const std::optional<std::string_view> length = takeLine(rest, "data");
+  if (!length || length->empty() || length->size() > 8) return std::nullopt;
+  std::size_t size = 0;
+  const auto [end, error] = std::from_chars(length->data(), length->data() + length->size(), size);
+  if (error != std::errc() || end != length->data() + length->size()) return std::nullopt;
+  if (size > kMaxKeychainItemData || rest.size() != size) return std::nullopt;
+  if (bytes.size() - size > kMaxKeychainItemHeader) return std::nullopt;
+  item.data.assign(rest);
+  return item;
+}
+
+std::string keychainItemFileName(const KeychainItemKey& key) {
+  const auto keepsInName = [](unsigned char c, std::size_t index) {
+    if (c == '.') return index > 0;
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-';
+  };
+  return percentEncode(key.service, keepsInName) + "+" + percentEncode(key.account, keepsInName) +
+         ".item";
+}
+
+}  // namespace pellow

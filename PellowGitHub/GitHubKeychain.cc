@@ -1,0 +1,64 @@
+#include "PellowGitHub/GitHubKeychain.h"
+
+#include <utility>
+
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/PellowError.h"
+
+namespace pellow {
+namespace {
+
+[[noreturn]] void throwKeychainError() { throw PellowError(std::string(kKeychainMessage)); }
+
+}  // namespace
+
+GitHubKeychain::GitHubKeychain(std::string service_, std::shared_ptr<KeychainBackend> backend)
+    : service(std::move(service_)), backend_(std::move(backend)) {}
+
+KeychainItemKey GitHubKeychain::key() const {
+  return KeychainItemKey{service, std::string(config::kKeychainAccount)};
+}
+
+std::optional<GitHubCredential> GitHubKeychain::load() const {
+  std::optional<std::string> data;
+  switch (backend_->copyData(key(), data)) {
+    case KeychainStatus::success:
+      break;
+    case KeychainStatus::itemNotFound:
+      return std::nullopt;
+    default:
+      throwKeychainError();
+  }
+  if (!data) throwKeychainError();
+  return GitHubCredential::decodeKeychain(*data);
+}
+
+void GitHubKeychain::save(const GitHubCredential& credential) const {
+  const bool complete = credential.accountID && *credential.accountID >= 1 && credential.login &&
+                        !credential.login->empty();
+  if (!complete) throwKeychainError();
+  const std::string data = credential.encoded();
+  const KeychainItemKey itemKey = key();
+
+  switch (backend_->update(itemKey, data)) {
+    case KeychainStatus::success:
+      return;
+    case KeychainStatus::itemNotFound:
+      break;
+    default:
+      throwKeychainError();
+  }
+  if (backend_->add(itemKey, data, kKeychainItemLabel,
+                    KeychainAccessibility::whenUnlockedThisDeviceOnly) != KeychainStatus::success) {
+    throwKeychainError();
+  }
+}
+
+void GitHubKeychain::deleteItem() const {
+  const KeychainStatus status = backend_->remove(key());
+  if (status != KeychainStatus::success && status != KeychainStatus::itemNotFound) {
+    throwKeychainError();
+  }
+}
+
+}  // namespace pellow

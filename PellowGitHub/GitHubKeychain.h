@@ -1,0 +1,62 @@
+// GitHubKeychain: keeps at most one GitHubCredential in the user's secret store, as one
+// generic-password item keyed by `service` and the fixed account "github-app".
+//
+//   GitHubKeychain keychain(std::string(config::kKeychainService), makeDefaultKeychainBackend());
+//   if (std::optional<GitHubCredential> c = keychain.load()) ...
+//   keychain.save(credential);      // inside the credential lock
+//   keychain.deleteItem();          // inside the credential lock
+//
+// The item's data is the credential's compact JSON form. The first save adds the item with the
+// label "Pellow GitHub sign-in" and the accessibility "when unlocked, this device only"; later
+// saves replace only the data, so an existing item keeps its label and accessibility.
+//
+// Errors: every failure of the store (any status but success and "not found", a read that
+// would need the user's interaction, a result without data, an incomplete credential given to
+// save) throws PellowError with kKeychainMessage; status codes are never shown. Unreadable item
+// data throws PellowError with kUnreadableCredentialMessage (from decodeKeychain). Nothing is
+// retried, and a failed save never deletes the existing item.
+//
+// A plain value: copies share the backend. load() takes no lock; callers that must not race
+// another helper process call save() and deleteItem() inside the credential lock. Not
+// synchronised for use from several threads at once (the helper has one).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "PellowGitHub/GitHubCredential.h"
+#include "PellowGitHub/KeychainBackend.h"
+
+namespace pellow {
+
+inline constexpr std::string_view kKeychainItemLabel = "Pellow GitHub sign-in";
+
+class GitHubKeychain {
+ public:
+  // Keeps `backend` (shared by copies). `backend` must not be null.
+  GitHubKeychain(std::string service, std::shared_ptr<KeychainBackend> backend);
+
+  // The item's service attribute.
+  std::string service;
+
+  // The stored credential, or nothing when there is no item. Never prompts.
+  std::optional<GitHubCredential> load() const;
+
+  // Stores `credential`: replaces the data of the existing item, or adds the item. Refuses,
+  // without touching the store, a credential without accountID >= 1 and a non-empty login.
+  // Throws PellowError, or the encoder's error (a non-finite timestamp) as it is.
+  void save(const GitHubCredential& credential) const;
+
+  // Deletes the item; deleting a missing item succeeds. ("delete" is a C++ keyword, hence the
+  // name.)
+  void deleteItem() const;
+
+ private:
+  KeychainItemKey key() const;
+
+  std::shared_ptr<KeychainBackend> backend_;
+};
+
+}  // namespace pellow
