@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "VeltraSuiteSetup/BundleManifest.h"
+#include "VeltraSuiteSetup/CodeSignature.h"
+#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "tests/suite/SuiteTestSupport.h"
+
+namespace veltra {
+namespace {
+
+namespace fs = std::filesystem;
+using S = VeltraSuiteSetup;
+constexpr const char* kSorel = "com.pemberhollo.sorel";
+
+struct SignatureCase {
+  const char* name;
+  // Makes and signs a bundle in `folder`; returns the path to verify.
+  std::function<fs::path(const fs::path& folder)> make;
+  bool expected;
+  const char* verifyAs = kSorel;
+};
+
+fs::path signedSorel(const fs::path& folder) {
+  const fs::path bundle = test::makeBundle(folder, "Sorel", kSorel);
+  test::codesign(bundle, test::pki().suiteTeam);
+  return bundle;
+}
+
+std::vector<SignatureCase> signatureCases() {
+  using test::pki;
+  return {
+      {"SignedByTool", signedSorel, true},
+      {"SignedByOpensslCli",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesignWithOpensslCli(b, pki().suiteTeam);
+         return b;
+       },
+       true},
+      {"ExecutableInsideBundle",
+       [](const fs::path& f) { return signedSorel(f) / "Contents/MacOS/Sorel"; }, true},
+      {"SignatureFileIsNotSealed",
+       [](const fs::path& f) {
+         return signedSorel(f) / "Contents/_CodeSignature/CodeResources.json";
+       },
+       false},
+      {"OtherTeam",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesign(b, pki().otherTeam);
+         return b;
+       },
+       false},
+      {"UntrustedRoot",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesign(b, pki().untrustedRoot);
+         return b;
+       },
+       false},
+      {"NoCodeSigningUsage",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesign(b, pki().noCodeSigning);
+         return b;
+       },
+       false},
+      {"ChainMissing",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesign(b, {pki().suiteTeam.key, pki().suiteTeam.cert, {}});
+         return b;
+       },
+       false},
+      {"WrongIdentifier",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesign(b, pki().suiteTeam, "com.pemberhollo.kesta");
+         return b;
+       },
+       false},
+      {"ChangedResourceByte",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         std::string text = test::readFile(b / "Contents/Resources/strings.txt");
+         text[0] ^= 1;
+         test::writeFile(b / "Contents/Resources/strings.txt", text);
+         return b;
+       },
+       false},
+      {"AddedFile",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         test::writeFile(b / "Contents/Resources/extra.txt", "x");
+         return b;
+       },
+       false},
+      {"AddedEmptyFileAtTop",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         test::writeFile(b / ".hidden", "");
+         return b;
+       },
+       false},
+      {"RemovedFile",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         fs::remove(b / "Contents/Resources/strings.txt");
+         return b;
+       },
+       false},
+      {"SymlinkInside",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         fs::create_symlink("strings.txt", b / "Contents/Resources/alias.txt");
+         return b;
+       },
+       false},
+      {"ListedFileReplacedBySymlink",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         fs::rename(b / "Contents/Resources/strings.txt", f / "outside.txt");
+         fs::create_symlink(f / "outside.txt", b / "Contents/Resources/strings.txt");
+         return b;
+       },
+       false},
+      {"FifoInside",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         ::mkfifo((b / "Contents/Resources/pipe").c_str(), 0600);
+         return b;
+       },
+       false},
+      {"MissingSignature",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         fs::remove(b / kSignaturePath);
+         return b;
+       },
+       false},
+      {"ManifestEditedAfterSigning",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         test::writeFile(b / "Contents/Resources/strings.txt", "changed");
+         // Re-seal without re-signing.
+         test::writeFile(b / kManifestPath, BundleManifest::build(b, kSorel).encoded());
+         return b;
+       },
+       false},
+      {"SignatureOfAnotherBundle",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         fs::create_directory(f / "other");
+         const fs::path other = test::makeBundle(f / "other", "Sorel", kSorel);
+         test::writeFile(other / "Contents/Resources/strings.txt", "different");
+         test::codesign(other, pki().suiteTeam);
+         fs::copy_file(other / kSignaturePath, b / kSignaturePath,
+                       fs::copy_options::overwrite_existing);
+         return b;
+       },
+       false},
+      {"BundleIsSymlink",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         fs::create_symlink(b, f / "Alias.app");
+         return f / "Alias.app";
+       },
+       false},
+      {"PathDoesNotExist", [](const fs::path& f) { return f / "Nothing.app"; }, false},
+      {"OutsideCatalogue",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Other", "com.example.other");
+         test::codesign(b, pki().suiteTeam);
+         return b;
+       },
+       false, "com.example.other"},
+  };
+}
+
+class Signature : public testing::TestWithParam<SignatureCase> {};
+
+TEST_P(Signature, Verifies) {
+  if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
+  test::TempDir dir;
+  const fs::path target = GetParam().make(dir.path());
+  EXPECT_EQ(S::verified(target, GetParam().verifyAs), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bundles, Signature, testing::ValuesIn(signatureCases()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(SignatureGate, CatalogueIsCheckedBeforeTheSignature) {
+  if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
+  test::TempDir dir;
+  const fs::path bundle = test::makeBundle(dir.path(), "Other", "com.example.other");
+  test::codesign(bundle, test::pki().suiteTeam);
+  // The signature itself is sound; only the catalogue refuses it.
+  const SignatureVerifier verifier(builtInTrustAnchors());
+  EXPECT_TRUE(verifier.verify(bundle, "com.example.other", S::team()));
+  EXPECT_FALSE(S::verified(bundle, "com.example.other"));
+}
+
+TEST(SignatureGate, EveryCallChecksTheDiskAgain) {
+  if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
+  test::TempDir dir;
+  const fs::path bundle = signedSorel(dir.path());
+  ASSERT_TRUE(S::verified(bundle, kSorel));
+  test::writeFile(bundle / "Contents/MacOS/Sorel", "#!/bin/sh\nexit 1\n", 0755);
+  EXPECT_FALSE(S::verified(bundle, kSorel));
+}
+
+TEST(SignatureGate, PermitsChecksTheRemoteCodeToo) {
+  if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
+  test::TempDir dir;
+  const fs::path registry = dir / "registry";
+  fs::create_directory(registry);
+  ::chmod(registry.c_str(), 0700);
+  const fs::path bundle = signedSorel(dir.path());
+  const fs::path executable = bundle / "Contents/MacOS/Sorel";
+  const char* pellow = "com.pemberhollo.pellow";
+  EXPECT_FALSE(S::permits(pellow, kSorel, executable, registry)) << "nothing approved yet";
+  S::approvePair(pellow, kSorel, registry);
+  EXPECT_TRUE(S::permits(pellow, kSorel, executable, registry));
+  EXPECT_FALSE(S::permits(pellow, kSorel, dir / "missing", registry));
+  EXPECT_FALSE(S::permits(kSorel, pellow, executable, registry)) << "remote's code is checked";
+  test::writeFile(registry / ".suite-setup/consent-v1.json", "garbage", 0600);
+  EXPECT_FALSE(S::permits(pellow, kSorel, executable, registry));
+}
+
+TEST(SignatureVerifierSetup, RefusesAnchorsWithoutCertificate) {
+  EXPECT_THROW(SignatureVerifier("not a certificate"), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace veltra

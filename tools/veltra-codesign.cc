@@ -1,0 +1,166 @@
+// veltra-codesign: seals an app bundle and signs the seal.
+//
+//   veltra-codesign --key leaf.key --cert leaf.pem [--chain chain.pem] [--identifier ID] Name.app
+//
+// Writes Contents/_CodeSignature/CodeResources.json (the identifier and the SHA-256 of every
+// regular file) and CodeResources.p7s (a detached DER CMS signature of the manifest's bytes made
+// with the key and certificate, carrying the certificate and the chain). The identifier defaults
+// to the bundle's CFBundleIdentifier. Exit status 0 on success, 1 on failure (message on stderr),
+// 2 for a wrong command line.
+
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "VeltraSuiteSetup/BundleManifest.h"
+#include "VeltraSuiteSetup/OpenSslPtr.h"
+#include "VeltraSuiteSetup/UniqueFd.h"
+
+namespace {
+
+struct Options {
+  std::string key;
+  std::string cert;
+  std::optional<std::string> chain;
+  std::optional<std::string> identifier;
+  std::string bundle;
+};
+
+std::optional<Options> parse(const std::vector<std::string>& args) {
+  Options options;
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--key" && hasValue) {
+      options.key = args[++i];
+    } else if (arg == "--cert" && hasValue) {
+      options.cert = args[++i];
+    } else if (arg == "--chain" && hasValue) {
+      options.chain = args[++i];
+    } else if (arg == "--identifier" && hasValue) {
+      options.identifier = args[++i];
+    } else if (arg.starts_with("--")) {
+      return std::nullopt;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (options.key.empty() || options.cert.empty() || positional.size() != 1) return std::nullopt;
+  options.bundle = positional.front();
+  return options;
+}
+
+[[noreturn]] void failWithOpenSsl(const std::string& what) {
+  const unsigned long code = ERR_get_error();
+  char detail[256] = "";
+  if (code != 0) ERR_error_string_n(code, detail, sizeof detail);
+  throw std::runtime_error(what + (code != 0 ? std::string(": ") + detail : std::string()));
+}
+
+veltra::BioPtr openFile(const std::string& path) {
+  veltra::BioPtr bio(BIO_new_file(path.c_str(), "rb"));
+  if (!bio) failWithOpenSsl("cannot read " + path);
+  return bio;
+}
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes) {
+  // Replace atomically, so that a bundle is never left with half a manifest.
+  const std::filesystem::path temporary = path.string() + ".part";
+  veltra::UniqueFd fd(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd)
+    throw std::runtime_error("cannot create " + temporary.string() + ": " + std::strerror(errno));
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd.get(), bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) throw std::runtime_error("cannot write " + temporary.string());
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (::fsync(fd.get()) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    throw std::runtime_error("cannot store " + path.string() + ": " + std::strerror(errno));
+  }
+}
+
+void sign(const Options& options) {
+  const std::filesystem::path bundle = options.bundle;
+  std::string identifier;
+  if (options.identifier) {
+    identifier = *options.identifier;
+  } else {
+    const auto info = veltra::readBundleInfo(bundle);
+    if (!info || !info->identifier) {
+      throw std::runtime_error(bundle.string() + ": no CFBundleIdentifier in Contents/Info.json");
+    }
+    identifier = *info->identifier;
+  }
+
+  const veltra::EvpPkeyPtr key(
+      PEM_read_bio_PrivateKey(openFile(options.key).get(), nullptr, nullptr, nullptr));
+  if (!key) failWithOpenSsl("cannot read the key " + options.key);
+  const veltra::X509Ptr cert(
+      PEM_read_bio_X509(openFile(options.cert).get(), nullptr, nullptr, nullptr));
+  if (!cert) failWithOpenSsl("cannot read the certificate " + options.cert);
+  veltra::X509StackPtr chain(sk_X509_new_null());
+  if (options.chain) {
+    const veltra::BioPtr bio = openFile(*options.chain);
+    while (true) {
+      veltra::X509Ptr next(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+      if (!next) break;
+      if (sk_X509_push(chain.get(), next.get()) <= 0) failWithOpenSsl("out of memory");
+      static_cast<void>(next.release());
+    }
+    ERR_clear_error();  // the end of the file reads as an error
+    if (sk_X509_num(chain.get()) == 0)
+      throw std::runtime_error("no certificate in " + *options.chain);
+  }
+
+  const std::filesystem::path signatureFolder = bundle / "Contents" / "_CodeSignature";
+  std::filesystem::create_directories(signatureFolder);
+  const std::string manifest = veltra::BundleManifest::build(bundle, identifier).encoded();
+
+  const veltra::BioPtr content(BIO_new_mem_buf(manifest.data(), static_cast<int>(manifest.size())));
+  const veltra::CmsPtr cms(
+      CMS_sign(cert.get(), key.get(), chain.get(), content.get(), CMS_BINARY | CMS_DETACHED));
+  if (!cms) failWithOpenSsl("cannot sign the manifest");
+  const veltra::BioPtr der(BIO_new(BIO_s_mem()));
+  if (!der || i2d_CMS_bio(der.get(), cms.get()) != 1)
+    failWithOpenSsl("cannot encode the signature");
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(der.get(), &data);
+
+  writeFile(bundle / veltra::kManifestPath, manifest);
+  writeFile(bundle / veltra::kSignaturePath,
+            std::string_view(data, static_cast<std::size_t>(length)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto options = parse(std::vector<std::string>(argv + 1, argv + argc));
+  if (!options) {
+    std::cerr << "usage: veltra-codesign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] "
+                 "[--identifier ID] BUNDLE.app\n";
+    return 2;
+  }
+  try {
+    sign(*options);
+    return 0;
+  } catch (const std::exception& error) {
+    std::cerr << "veltra-codesign: " << error.what() << "\n";
+    return 1;
+  }
+}
