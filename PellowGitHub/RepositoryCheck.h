@@ -3,7 +3,8 @@
 // archived nor disabled, and the account may push to it.
 //
 //   CheckedRepository repo = desktop.checkRepository("octo/notes");   // stored credential
-//   git.setRemote(repo.remote);                                        // https://github.com/Octo/Notes.git
+//   git.setRemote(repo.remote);                                        //
+//   https://github.com/Octo/Notes.git
 //
 // `GitHubDesktop::checkRepository(reference, credential)` runs, in this order:
 //   1. repositorySlug(reference); a rejection fails before the keychain or network is touched;
@@ -31,10 +32,10 @@ inline constexpr std::string_view kReadOnlyRepositoryMessage =
 
 struct CheckedRepository {
   std::int64_t id = 0;
-  std::string slug;           // "full_name" exactly as GitHub returned it (GitHub's letter case)
-  std::string defaultBranch;  // "default_branch"
-  bool isPrivate = false;     // "private"
-  std::string remote;         // web base URL + "/" + slug + ".git"
+  std::string slug;             // "full_name" exactly as GitHub returned it (GitHub's letter case)
+  std::string defaultBranch;    // "default_branch"
+  bool isPrivate = false;       // "private"
+  std::string remote;           // web base URL + "/" + slug + ".git"
   GitHubCredential credential;  // the credential the check used (for the account summary)
 };
 

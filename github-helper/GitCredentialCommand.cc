@@ -1,10 +1,23 @@
-#include <stdexcept>
+// git credential mode: answers git's "get" with the stored token of the configured account.
+#include <string>
 
+#include "PellowGitHub/GitHubCredential.h"
 #include "github-helper/Commands.h"
+#include "github-helper/CredentialRequest.h"
 
 namespace pellow {
 
-// Not built yet: every request gets no answer.
-void gitCredentialCommand(CommandContext&, std::int64_t, StandardStreams&) {}
+void gitCredentialCommand(CommandContext& context, std::int64_t account, StandardStreams& streams) {
+  const std::string input = streams.readInput(kGitCredentialInputLimit);
+  if (input.size() > kGitCredentialInputLimit) return;
+  const std::optional<CredentialAttributes> attributes =
+      parseCredentialAttributes(decodeUTF8WithReplacement(input));
+  // Nothing that is not plainly a GitHub repository request reaches the keychain or network.
+  if (!attributes || !isGitHubRequest(*attributes)) return;
+
+  const GitHubCredential credential = context.desktop.credential(account);
+  if (containsLineBreakOrNUL(credential.accessToken)) return;
+  streams.writeOutput("username=x-access-token\npassword=" + credential.accessToken + "\n\n");
+}
 
 }  // namespace pellow

@@ -1,18 +1,132 @@
-#include <stdexcept>
+// The repository check and the two listings that let the user choose a notes repository.
+#include <cstdint>
+#include <optional>
+#include <string>
 
+#include "PellowGitHub/Json.h"
+#include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/RepositoryCheck.h"
+#include "PellowGitHub/RepositoryReference.h"
 #include "github-helper/Commands.h"
+#include "github-helper/Listings.h"
 
 namespace pellow {
+namespace {
 
-// Not built yet: answered with the generic failure message.
-nlohmann::json repositoryCommand(CommandContext&, const nlohmann::json&) {
-  throw std::logic_error("repositoryCommand");
+constexpr std::size_t kPageSize = 100;
+
+// "page": an integer, raised to 1 when below; anything else means 1.
+std::int64_t requestedPage(const nlohmann::json& request) {
+  const auto page = request.find("page");
+  const std::optional<std::int64_t> value =
+      page == request.end() ? std::nullopt : json::integer(*page);
+  return value && *value >= 1 ? *value : 1;
 }
-nlohmann::json installationsCommand(CommandContext&, const nlohmann::json&) {
-  throw std::logic_error("installationsCommand");
+
+// GitHub's array under `key`; a missing key, another type or any element that is not an object
+// makes the whole page count as empty.
+const nlohmann::json::array_t* pageElements(const nlohmann::json& page, const char* key) {
+  const auto elements = page.find(key);
+  if (elements == page.end()) return nullptr;
+  const auto* array = elements->get_ptr<const nlohmann::json::array_t*>();
+  if (array == nullptr) return nullptr;
+  for (const auto& element : *array) {
+    if (!element.is_object()) return nullptr;
+  }
+  return array;
 }
-nlohmann::json repositoriesCommand(CommandContext&, const nlohmann::json&) {
-  throw std::logic_error("repositoriesCommand");
+
+template <typename MakeItem>
+nlohmann::json listing(const nlohmann::json& page, const char* key, MakeItem makeItem) {
+  nlohmann::json::array_t items;
+  const nlohmann::json::array_t* elements = pageElements(page, key);
+  const std::size_t count = elements == nullptr ? 0 : elements->size();
+  if (elements != nullptr) {
+    for (const auto& element : *elements) {
+      if (std::optional<nlohmann::json> item = makeItem(element)) items.push_back(std::move(*item));
+    }
+  }
+  // A full page may have a successor, whether or not its entries were usable.
+  return {{"hasMore", count == kPageSize}, {"items", std::move(items)}};
+}
+
+// The value of `key` when it has the JSON type of T, else null.
+template <typename T>
+const T* field(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : it->template get_ptr<const T*>();
+}
+
+// "archived" and "disabled" count only as the boolean true.
+bool isTrue(const nlohmann::json& object, const char* key) {
+  const bool* value = field<bool>(object, key);
+  return value != nullptr && *value;
+}
+
+}  // namespace
+
+std::optional<nlohmann::json> installationItem(const nlohmann::json& installation) {
+  if (!installation.is_object()) return std::nullopt;
+  const auto id = installation.find("id");
+  const std::int64_t idValue = id == installation.end() ? 0 : json::integer(*id).value_or(0);
+  const auto account = installation.find("account");
+  if (idValue < 1 || account == installation.end() || !account->is_object()) {
+    return std::nullopt;
+  }
+  const std::string* login = field<std::string>(*account, "login");
+  if (login == nullptr) return std::nullopt;
+  return nlohmann::json{{"id", idValue}, {"login", *login}};
+}
+
+std::optional<nlohmann::json> repositoryItem(const nlohmann::json& repository) {
+  if (!repository.is_object()) return std::nullopt;
+  if (isTrue(repository, "archived") || isTrue(repository, "disabled")) return std::nullopt;
+  const std::string* fullName = field<std::string>(repository, "full_name");
+  const std::string* defaultBranch = field<std::string>(repository, "default_branch");
+  const bool* isPrivate = field<bool>(repository, "private");
+  if (fullName == nullptr || !tryRepositorySlug(*fullName) || defaultBranch == nullptr ||
+      isPrivate == nullptr) {
+    return std::nullopt;
+  }
+  return nlohmann::json{
+      {"defaultBranch", *defaultBranch}, {"private", *isPrivate}, {"slug", *fullName}};
+}
+
+nlohmann::json repositoryCommand(CommandContext& context, const nlohmann::json& request) {
+  // A missing or non-text reference is the empty text, which the check rejects.
+  const std::string* reference = field<std::string>(request, "repository");
+  const CheckedRepository repository =
+      context.desktop.checkRepository(reference != nullptr ? *reference : std::string_view());
+  return {
+      {"account", accountSummary(&repository.credential)},
+      {"defaultBranch", repository.defaultBranch},
+      {"id", repository.id},
+      {"private", repository.isPrivate},
+      {"remote", repository.remote},
+      {"slug", repository.slug},
+  };
+}
+
+nlohmann::json installationsCommand(CommandContext& context, const nlohmann::json& request) {
+  const GitHubCredential credential = context.desktop.credential(std::nullopt);
+  const std::int64_t page = requestedPage(request);
+  const nlohmann::json answer = context.desktop.getJSON(
+      "/user/installations?per_page=100&page=" + std::to_string(page), credential);
+  return listing(answer, "installations", installationItem);
+}
+
+nlohmann::json repositoriesCommand(CommandContext& context, const nlohmann::json& request) {
+  const auto installation = request.find("installation");
+  const std::optional<std::int64_t> installationID =
+      installation == request.end() ? std::nullopt : json::integer(*installation);
+  if (!installationID || *installationID < 1) throw PellowError("Choose a GitHub account first.");
+  const std::int64_t page = requestedPage(request);
+  const GitHubCredential credential = context.desktop.credential(std::nullopt);
+  const nlohmann::json answer =
+      context.desktop.getJSON("/user/installations/" + std::to_string(*installationID) +
+                                  "/repositories?per_page=100&page=" + std::to_string(page),
+                              credential);
+  return listing(answer, "repositories", repositoryItem);
 }
 
 }  // namespace pellow

@@ -1,0 +1,111 @@
+#include "PellowGitHub/GitHubAPI.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/GitHubDesktop.h"
+#include "PellowGitHub/Json.h"
+#include "PellowGitHub/LocaleTime.h"
+#include "PellowGitHub/PellowError.h"
+
+namespace pellow {
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether `text` is wholly a decimal floating-point number: [+-] digits [. digits] [e [+-] digits],
+// with at least one digit before the exponent.
+bool isDecimalNumber(std::string_view text) {
+  std::size_t i = 0;
+  auto digits = [&] {
+    const std::size_t start = i;
+    while (i < text.size() && isDigit(text[i])) ++i;
+    return i - start;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == text.size();
+}
+
+bool isRateLimited(const HTTPResponse& response) {
+  if (response.statusCode == 429) return true;
+  if (response.statusCode != 403) return false;
+  if (response.header("X-RateLimit-Remaining") == std::optional<std::string_view>("0")) {
+    return true;
+  }
+  return response.header("Retry-After").has_value();
+}
+
+}  // namespace
+
+HTTPRequest apiRequest(std::string_view path, const GitHubCredential& credential) {
+  HTTPRequest request;
+  request.method = "GET";
+  request.url = std::string(config::apiBaseURL()) + std::string(path);
+  request.timeout = std::chrono::seconds(60);
+  request.headers = {
+      {"Authorization", "Bearer " + credential.accessToken},
+      {"Accept", "application/vnd.github+json"},
+      {"X-GitHub-Api-Version", std::string(kAPIVersion)},
+      {"User-Agent", std::string(kAPIUserAgent)},
+  };
+  return request;
+}
+
+std::optional<Date> rateLimitReset(const HTTPResponse& response) {
+  const std::optional<std::string_view> value = response.header("X-RateLimit-Reset");
+  if (!value || !isDecimalNumber(*value)) return std::nullopt;
+  // from_chars takes no "+" sign.
+  const std::string_view digits = value->front() == '+' ? value->substr(1) : *value;
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), seconds);
+  // An exponent too large for a double is a number no clock can show.
+  if (error != std::errc() || end != digits.data() + digits.size() || !std::isfinite(seconds)) {
+    return std::nullopt;
+  }
+  return Date::fromUnixSeconds(seconds);
+}
+
+std::string rateLimitMessage(std::optional<Date> reset) {
+  std::string message = "GitHub\u2019s request limit was reached. ";
+  if (reset) {
+    message += "Try again after " + formatShortTime(*reset) + ".";
+  } else {
+    message += "Wait a few minutes and try again.";
+  }
+  message += " Your notes are saved locally.";
+  return message;
+}
+
+nlohmann::json classifyAPIResponse(const HTTPResult& result) {
+  const HTTPResponse& response = result.response;
+  const long status = response.statusCode;
+  if (status >= 200 && status <= 299) {
+    nlohmann::json value = json::parse(result.body);
+    if (!value.is_object()) throw PellowError(std::string(kNotAnObjectMessage));
+    return value;
+  }
+  if (isRateLimited(response)) throw PellowError(rateLimitMessage(rateLimitReset(response)));
+  if (status == 403 || status == 404) throw PellowError(std::string(kRepositoryAccessMessage));
+  if (status == 401) throw PellowError(std::string(kSignInExpiredMessage));
+  if (status >= 301 && status <= 399) throw PellowError(std::string(kRepositoryMovedMessage));
+  throw PellowError(std::string(kRepositoryCheckFailedMessage));
+}
+
+nlohmann::json GitHubDesktop::getJSON(std::string_view path, const GitHubCredential& credential) {
+  return classifyAPIResponse(transport->send(apiRequest(path, credential)));
+}
+
+}  // namespace pellow

@@ -1,0 +1,84 @@
+#include "PellowGitHub/RepositoryCheck.h"
+
+#include <optional>
+
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/GitHubDesktop.h"
+#include "PellowGitHub/Json.h"
+#include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/RepositoryReference.h"
+
+namespace pellow {
+namespace {
+
+[[noreturn]] void rejectReference() { throw PellowError(invalidRepositoryReferenceMessage()); }
+
+// The value of `key` when it has the JSON type of T, else null.
+template <typename T>
+const T* field(const nlohmann::json& object, const char* key) {
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : it->template get_ptr<const T*>();
+}
+
+// "archived", "disabled" and "push" count only as the boolean true.
+bool isTrue(const nlohmann::json& object, const char* key) {
+  const bool* value = field<bool>(object, key);
+  return value != nullptr && *value;
+}
+
+// Slugs hold ASCII only, so ASCII case folding is the whole of "ignoring letter case".
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CheckedRepository checkedRepository(const nlohmann::json& object, std::string_view requestedSlug,
+                                    const GitHubCredential& credential) {
+  if (!object.is_object() || object.empty()) rejectReference();
+  const auto id = object.find("id");
+  const std::optional<std::int64_t> idValue =
+      id == object.end() ? std::nullopt : json::integer(*id);
+  const std::string* fullName = field<std::string>(object, "full_name");
+  const std::string* defaultBranch = field<std::string>(object, "default_branch");
+  const bool* isPrivate = field<bool>(object, "private");
+  if (!idValue || *idValue < 1 || fullName == nullptr || defaultBranch == nullptr ||
+      isPrivate == nullptr) {
+    rejectReference();
+  }
+
+  const std::optional<std::string> returnedSlug = tryRepositorySlug(*fullName);
+  if (!returnedSlug || !equalIgnoringCase(*returnedSlug, requestedSlug)) rejectReference();
+
+  if (isTrue(object, "archived") || isTrue(object, "disabled")) {
+    throw PellowError(std::string(kArchivedRepositoryMessage));
+  }
+  const auto permissions = object.find("permissions");
+  if (permissions == object.end() || !permissions->is_object() || !isTrue(*permissions, "push")) {
+    throw PellowError(std::string(kReadOnlyRepositoryMessage));
+  }
+
+  CheckedRepository result;
+  result.id = *idValue;
+  result.slug = *fullName;
+  result.defaultBranch = *defaultBranch;
+  result.isPrivate = *isPrivate;
+  result.remote = std::string(config::webBaseURL()) + "/" + *fullName + ".git";
+  result.credential = credential;
+  return result;
+}
+
+CheckedRepository GitHubDesktop::checkRepository(std::string_view reference,
+                                                 std::optional<GitHubCredential> given) {
+  const std::string slug = repositorySlug(reference);
+  const GitHubCredential credentialUsed = given ? std::move(*given) : credential(std::nullopt);
+  const nlohmann::json object = getJSON("/repos/" + slug, credentialUsed);
+  return checkedRepository(object, slug, credentialUsed);
+}
+
+}  // namespace pellow

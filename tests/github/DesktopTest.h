@@ -1,0 +1,86 @@
+// DesktopTest: a GitHubDesktop over a FakeTransport and an in-memory keychain, with the
+// credential lock in a private temporary folder, for unit tests of the commands that act on
+// GitHub for the user.
+//
+//   TEST_F(DesktopTest, ...) {
+//     storeCredential(42, "octocat");
+//     transport->respond(200, R"({"installations":[]})");
+//     nlohmann::json payload = installationsCommand(context, request);
+//     EXPECT_EQ(keychainReads(), 1u);
+//   }
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "FakeKeychainBackend.h"
+#include "FakeTransport.h"
+#include "HelperProcess.h"
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/GitHubDesktop.h"
+#include "github-helper/CommandContext.h"
+
+namespace pellow::testing {
+
+// A GitHub example body from tests/fixtures/github.
+inline std::string fixture(const std::string& name) {
+  std::ifstream file(std::string(PELLOW_GITHUB_FIXTURES) + "/" + name, std::ios::binary);
+  if (!file) throw std::runtime_error("missing fixture " + name);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+class DesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::setenv("XDG_DATA_HOME", data.path().c_str(), 1); }
+
+  // Stores a credential of `account` (or a bare token when account is 0); `expiresIn` seconds
+  // from now, when given, with a refresh token.
+  void storeCredential(std::int64_t account, const std::string& login = "octocat",
+                       const std::string& token = "ghu_stored",
+                       std::optional<double> expiresIn = std::nullopt) {
+    nlohmann::json object{{"accessToken", token}};
+    if (account != 0) {
+      object["accountID"] = account;
+      object["login"] = login;
+    }
+    if (expiresIn) {
+      const Date now = Date::now();
+      object["expiresAt"] = (now + *expiresIn).sinceReferenceDate;
+      object["refreshToken"] = "ghr_stored";
+      object["refreshExpiresAt"] = (now + 15811200.0).sinceReferenceDate;
+      object["clientID"] = "Iv1.stored";
+    }
+    backend->put(config::kKeychainService, object.dump());
+  }
+
+  std::optional<nlohmann::json> storedCredential() const {
+    const auto* item = backend->find(config::kKeychainService);
+    if (item == nullptr) return std::nullopt;
+    return nlohmann::json::parse(item->data);
+  }
+
+  std::size_t keychainReads() const {
+    std::size_t reads = 0;
+    for (const auto& call : backend->calls) {
+      if (call.operation == "copyData") ++reads;
+    }
+    return reads;
+  }
+
+  TemporaryDirectory data;
+  std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
+  std::shared_ptr<FakeKeychainBackend> backend = std::make_shared<FakeKeychainBackend>();
+  GitHubDesktop desktop{transport, GitHubKeychain(std::string(config::kKeychainService), backend)};
+  CommandContext context{desktop};
+};
+
+}  // namespace pellow::testing

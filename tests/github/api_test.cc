@@ -1,0 +1,190 @@
+// Authenticated API requests and the classification of GitHub's answers.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "FakeKeychainBackend.h"
+#include "FakeTransport.h"
+#include "PellowGitHub/GitHubAPI.h"
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/GitHubDesktop.h"
+#include "PellowGitHub/Json.h"
+#include "PellowGitHub/LocaleTime.h"
+#include "PellowGitHub/PellowError.h"
+
+namespace pellow {
+namespace {
+
+const std::string kWaitMessage =
+    "GitHub\u2019s request limit was reached. Wait a few minutes and try again. Your notes are "
+    "saved locally.";
+
+HTTPResult answer(long status, std::string body = "{}", HTTPHeaders headers = {}) {
+  HTTPResult result;
+  result.body = std::move(body);
+  result.response.statusCode = status;
+  result.response.headers = std::move(headers);
+  return result;
+}
+
+// The message classifyAPIResponse fails with, or "" when it returns an object.
+std::string failureOf(const HTTPResult& result) {
+  try {
+    classifyAPIResponse(result);
+    return "";
+  } catch (const PellowError& e) {
+    return std::string(e.message());
+  }
+}
+
+TEST(APIRequest, CarriesExactlyTheFourHeaders) {
+  GitHubCredential credential("ghu_token");
+  const HTTPRequest request = apiRequest("/user/installations?per_page=100&page=2", credential);
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.url,
+            std::string(config::apiBaseURL()) + "/user/installations?per_page=100&page=2");
+  EXPECT_EQ(request.body, "");
+  EXPECT_EQ(request.timeout, std::chrono::seconds(60));
+  const HTTPHeaders expected{{"Authorization", "Bearer ghu_token"},
+                             {"Accept", "application/vnd.github+json"},
+                             {"X-GitHub-Api-Version", "2026-03-10"},
+                             {"User-Agent", "Pellow-macOS"}};
+  EXPECT_EQ(request.headers, expected);
+}
+
+TEST(APIClassification, StatusTable) {
+  const std::string access(kRepositoryAccessMessage);
+  const std::string signIn(kSignInExpiredMessage);
+  const std::string moved(kRepositoryMovedMessage);
+  const std::string failed(kRepositoryCheckFailedMessage);
+  const struct {
+    long status;
+    std::string message;
+  } cases[] = {
+      {200, ""},     {201, ""},     {299, ""},           {100, failed}, {199, failed},
+      {300, failed}, {301, moved},  {302, moved},        {304, moved},  {399, moved},
+      {400, failed}, {401, signIn}, {402, failed},       {403, access}, {404, access},
+      {405, failed}, {428, failed}, {429, kWaitMessage}, {430, failed}, {500, failed},
+      {503, failed},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(failureOf(answer(c.status)), c.message) << c.status;
+  }
+}
+
+TEST(APIClassification, RateLimitHeaders) {
+  const std::string access(kRepositoryAccessMessage);
+  const struct {
+    long status;
+    HTTPHeaders headers;
+    std::string message;
+  } cases[] = {
+      {403, {{"X-RateLimit-Remaining", "0"}}, kWaitMessage},
+      {403, {{"x-ratelimit-remaining", "0"}}, kWaitMessage},  // names ignore letter case
+      {403, {{"X-RATELIMIT-REMAINING", "0"}}, kWaitMessage},
+      {403, {{"X-RateLimit-Remaining", "12"}}, access},
+      {403, {{"X-RateLimit-Remaining", "00"}}, access},  // exactly "0"
+      {403, {{"X-RateLimit-Remaining", " 0"}}, access},
+      {403, {{"X-RateLimit-Remaining", "12"}, {"Retry-After", "60"}}, kWaitMessage},
+      {403, {{"retry-after", ""}}, kWaitMessage},  // any Retry-After, whatever its value
+      {403, {{"Retry-After", "tomorrow"}}, kWaitMessage},
+      {404, {{"X-RateLimit-Remaining", "0"}, {"Retry-After", "1"}}, access},
+      {401,
+       {{"X-RateLimit-Remaining", "0"}, {"Retry-After", "1"}},
+       std::string(kSignInExpiredMessage)},
+      {301, {{"Retry-After", "1"}}, std::string(kRepositoryMovedMessage)},
+      {429, {{"X-RateLimit-Remaining", "5000"}}, kWaitMessage},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(failureOf(answer(c.status, "{}", c.headers)), c.message) << c.status;
+  }
+}
+
+TEST(APIClassification, ResetTimeMustBeWhollyADecimalNumber) {
+  const struct {
+    std::string value;
+    std::optional<double> unixSeconds;
+  } cases[] = {
+      {"1700000000", 1700000000.0},
+      {"1700000000.5", 1700000000.5},
+      {"+1700000000", 1700000000.0},
+      {"1.7e9", 1.7e9},
+      {".5", 0.5},
+      {"5.", 5.0},
+      {"-60", -60.0},
+      {" 1700000000", std::nullopt},
+      {"1700000000 ", std::nullopt},
+      {"", std::nullopt},
+      {"abc", std::nullopt},
+      {"17e", std::nullopt},
+      {".", std::nullopt},
+      {"0x10", std::nullopt},
+      {"inf", std::nullopt},
+      {"nan", std::nullopt},
+      {"1e999", std::nullopt},
+      {"1,5", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    HTTPResponse response;
+    response.headers = {{"x-ratelimit-reset", c.value}};
+    const std::optional<Date> reset = rateLimitReset(response);
+    ASSERT_EQ(reset.has_value(), c.unixSeconds.has_value()) << '"' << c.value << '"';
+    if (reset) {
+      EXPECT_DOUBLE_EQ(reset->unixSeconds(), *c.unixSeconds) << c.value;
+    }
+  }
+  EXPECT_FALSE(rateLimitReset(HTTPResponse{}).has_value());
+}
+
+TEST(APIClassification, RateLimitMessageWithAKnownReset) {
+  const Date reset = Date::fromUnixSeconds(1700000000);
+  const std::string time = formatShortTime(reset);
+  ASSERT_FALSE(time.empty());
+  const std::string expected = "GitHub\u2019s request limit was reached. Try again after " + time +
+                               ". Your notes are saved locally.";
+  EXPECT_EQ(failureOf(answer(429, "", {{"X-RateLimit-Reset", "1700000000"}})), expected);
+  EXPECT_EQ(failureOf(answer(403, "",
+                             {{"X-RateLimit-Remaining", "0"},
+                              {"X-RateLimit-Reset", "1700000000"},
+                              {"Retry-After", "3600"}})),
+            expected);
+  // Retry-After is never read as a time.
+  EXPECT_EQ(failureOf(answer(429, "", {{"Retry-After", "1700000000"}})), kWaitMessage);
+  EXPECT_EQ(failureOf(answer(429, "", {{"X-RateLimit-Reset", " 1700000000"}})), kWaitMessage);
+}
+
+TEST(APIClassification, SuccessBodies) {
+  EXPECT_EQ(classifyAPIResponse(answer(200, R"({"id":1,"name":"x"})")),
+            nlohmann::json({{"id", 1}, {"name", "x"}}));
+  EXPECT_EQ(failureOf(answer(200, R"([{"id":1}])")), "GitHub returned an invalid response.");
+  EXPECT_EQ(failureOf(answer(204, R"([])")), "GitHub returned an invalid response.");
+  for (const char* body : {"", "not json", "{\"id\":", "\"text\"", "42"}) {
+    EXPECT_THROW(classifyAPIResponse(answer(200, body)), json::JsonSyntaxError) << body;
+  }
+  // The body of a failure status is never read, however malformed.
+  EXPECT_EQ(failureOf(answer(404, "<html>")), std::string(kRepositoryAccessMessage));
+}
+
+TEST(GetJSON, SendsThroughTheClientsTransportAndPassesTransportFailuresOn) {
+  auto transport = std::make_shared<testing::FakeTransport>();
+  GitHubDesktop desktop{transport,
+                        GitHubKeychain(std::string(config::kKeychainService),
+                                       std::make_shared<testing::FakeKeychainBackend>())};
+  GitHubCredential credential("ghu_1");
+  transport->respond(200, R"({"full_name":"octo/cat"})");
+  EXPECT_EQ(desktop.getJSON("/repos/octo/cat", credential)["full_name"], "octo/cat");
+  ASSERT_EQ(transport->requests().size(), 1u);
+  EXPECT_EQ(transport->requests()[0].url, std::string(config::apiBaseURL()) + "/repos/octo/cat");
+
+  transport->fail(std::string(kUnreachableMessage));
+  try {
+    desktop.getJSON("/repos/octo/cat", credential);
+    FAIL() << "no failure";
+  } catch (const PellowError& e) {
+    EXPECT_EQ(e.message(), kUnreachableMessage);
+  }
+}
+
+}  // namespace
+}  // namespace pellow
