@@ -1,0 +1,82 @@
+// Connecting one pair, launching a sibling app, and telling whether a genuine copy runs.
+
+#include <algorithm>
+#include <system_error>
+
+#include "VeltraSuiteSetup/SuiteCatalogue.h"
+#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+
+namespace veltra {
+namespace fs = std::filesystem;
+
+namespace {
+
+const VeltraInstalledApp* find(const std::vector<VeltraInstalledApp>& apps, std::string_view id) {
+  const auto it = std::find_if(apps.begin(), apps.end(),
+                               [id](const VeltraInstalledApp& app) { return app.bundleId == id; });
+  return it == apps.end() ? nullptr : &*it;
+}
+
+// "." and ".." removed, no trailing "/": two spellings of one folder compare equal.
+fs::path standardised(const fs::path& path) { return fileURL(fileURL(path).lexically_normal()); }
+
+}  // namespace
+
+void VeltraSuiteSetup::connectPair(std::string_view local, std::string_view remote,
+                                   const fs::path& appURL, const fs::path& registry, bool isolated,
+                                   VeltraPlatform& platform) {
+  const auto apps = installed(local, appURL, isolated, platform);
+  if (find(apps, local) == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
+  if (find(apps, remote) == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
+  approvePair(local, remote, registry);
+}
+
+void VeltraSuiteSetup::connectPair(std::string_view local, std::string_view remote,
+                                   const fs::path& appURL, const fs::path& registry,
+                                   bool isolated) {
+  connectPair(local, remote, appURL, registry, isolated, VeltraPlatform::system());
+}
+
+bool VeltraSuiteSetup::isRunning(std::string_view bundleId, const fs::path& path, bool isolated,
+                                 VeltraPlatform& platform) {
+  for (const RunningApplication& running : platform.workspace.runningApplications()) {
+    if (!running.bundleIdentifier || *running.bundleIdentifier != bundleId) continue;
+    if (!running.bundleURL) continue;
+    if (!platform.verifier.verified(*running.bundleURL, bundleId)) continue;
+    if (!isolated) return true;
+    if (standardised(*running.bundleURL) == standardised(path)) return true;
+  }
+  return false;
+}
+
+void VeltraSuiteSetup::launchDestination(std::string_view local, std::string_view remote,
+                                         const fs::path& appURL, const fs::path& registry,
+                                         bool isolated, VeltraPlatform& platform,
+                                         std::stop_token stop) {
+  if (local == remote) throw cocoaError(CocoaError::fileReadNoPermission);
+  if (!isCatalogueApp(local) || !isCatalogueApp(remote)) {
+    throw cocoaError(CocoaError::fileReadNoPermission);
+  }
+  const VeltraSuiteConsent consent = read(registry);
+  const auto& removed = consent.removedPairs ? *consent.removedPairs : consent.blockedPairs;
+  if (std::find(removed.begin(), removed.end(), pair(local, remote)) != removed.end()) {
+    throw cocoaError(CocoaError::fileReadNoPermission);
+  }
+  const auto apps = installed(local, appURL, isolated, platform);
+  if (find(apps, local) == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
+  const VeltraInstalledApp* target = find(apps, remote);
+  if (target == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
+
+  if (isRunning(remote, target->path, isolated, platform)) return;
+  if (stop.stop_requested())
+    throw std::system_error(std::make_error_code(std::errc::operation_canceled));
+  platform.workspace.openApplication(target->path, OpenConfiguration{false, isolated});
+}
+
+void VeltraSuiteSetup::launchDestination(std::string_view local, std::string_view remote,
+                                         const fs::path& appURL, const fs::path& registry,
+                                         bool isolated) {
+  launchDestination(local, remote, appURL, registry, isolated, VeltraPlatform::system());
+}
+
+}  // namespace veltra

@@ -1,0 +1,73 @@
+// Installed-app discovery: one candidate location per catalogue app, kept only when verified.
+
+#include <algorithm>
+
+#include "VeltraSuiteSetup/SuiteCatalogue.h"
+#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+
+namespace veltra {
+namespace fs = std::filesystem;
+
+std::vector<VeltraInstalledApp> VeltraSuiteSetup::installed(std::string_view local,
+                                                            const fs::path& appURL, bool isolated,
+                                                            VeltraPlatform& platform) {
+  std::vector<VeltraInstalledApp> apps;
+  for (const std::string& bundleId : sortedCatalogueIds()) {
+    const std::string& name = names().at(bundleId);
+    const std::string bundleName = name + ".app";
+    // An app that cannot be located is simply absent; discovery itself never fails.
+    try {
+      std::optional<fs::path> candidate;
+      if (bundleId == local) {
+        candidate = appURL;
+      } else if (isolated) {
+        candidate = fileURL(appURL).parent_path() / bundleName;
+      } else if (const fs::path standard = platform.applicationsFolder / bundleName;
+                 platform.verifier.verified(standard, bundleId)) {
+        candidate = standard;
+      } else {
+        candidate = platform.workspace.urlForApplication(bundleId);
+      }
+      if (candidate && platform.verifier.verified(*candidate, bundleId)) {
+        apps.push_back({bundleId, name, fileURL(*candidate).string()});
+      }
+    } catch (...) {
+    }
+  }
+  return apps;
+}
+
+std::vector<VeltraInstalledApp> VeltraSuiteSetup::installed(std::string_view local,
+                                                            const fs::path& appURL, bool isolated) {
+  return installed(local, appURL, isolated, VeltraPlatform::system());
+}
+
+std::string VeltraSuiteSetup::installedSetKey(const std::vector<VeltraInstalledApp>& apps) {
+  std::vector<std::string> ids;
+  ids.reserve(apps.size());
+  for (const auto& app : apps) ids.push_back(app.bundleId);
+  std::sort(ids.begin(), ids.end());
+  std::string key;
+  for (const auto& id : ids) {
+    if (!key.empty()) key += "|";
+    key += id;
+  }
+  return key;
+}
+
+std::string VeltraSuiteSetup::alertInformativeText(const std::vector<std::string>& others) {
+  std::string text = "We've detected other Veltra apps are installed: ";
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += others[i];
+  }
+  text +=
+      ".\n\nGrant access between Veltra apps to your connected mail accounts, calendars, and "
+      "current notes folder, including search, reviewed drafts, and AI use through Sorel's "
+      "configured provider.\n\nWe'll also connect verified Veltra apps you install later. Sending "
+      "mail and saving changes still happen in the owning app. You can disconnect any app in "
+      "Connections.";
+  return text;
+}
+
+}  // namespace veltra

@@ -1,0 +1,186 @@
+#include "VeltraSuiteSetup/LinuxWorkspace.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <system_error>
+
+#include "VeltraSuiteSetup/BundleManifest.h"
+#include "VeltraSuiteSetup/UniqueFd.h"
+
+extern char** environ;
+
+namespace veltra {
+namespace fs = std::filesystem;
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const noexcept { ::closedir(dir); }
+};
+
+std::optional<std::string> readLink(const std::string& path) {
+  std::string buffer(4096, '\0');
+  const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return std::nullopt;
+  buffer.resize(static_cast<std::size_t>(length));
+  return buffer;
+}
+
+[[noreturn]] void throwErrno(int error) { throw std::system_error(error, std::generic_category()); }
+
+// Only async-signal-safe calls between fork and exec: the parent may have other threads.
+[[noreturn]] void reportAndExit(int pipeFd, int error) {
+  ssize_t ignored = ::write(pipeFd, &error, sizeof error);
+  static_cast<void>(ignored);
+  ::_exit(127);
+}
+
+}  // namespace
+
+RunningApplication applicationForExecutable(const fs::path& exe) {
+  const auto bundle = enclosingBundle(exe);
+  if (!bundle) return {};
+  const auto info = readBundleInfo(*bundle);
+  // Only the bundle's main executable makes the process that application.
+  if (!info || !info->executable || exe.filename() != *info->executable) return {};
+  return RunningApplication{info->identifier, *bundle};
+}
+
+std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
+  std::vector<RunningApplication> result;
+  const std::unique_ptr<DIR, DirCloser> proc(::opendir("/proc"));
+  if (!proc) return result;
+  const uid_t me = ::getuid();
+  while (const dirent* entry = ::readdir(proc.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.empty() ||
+        !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      continue;
+    }
+    const std::string folder = "/proc/" + std::string(name);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) continue;  // ended meanwhile
+    if (info.st_uid != me) {
+      result.push_back({});
+      continue;
+    }
+    const auto exe = readLink(folder + "/exe");
+    // A replaced executable reads as "<path> (deleted)": it is no longer the bundle's code.
+    if (!exe || exe->ends_with(" (deleted)")) {
+      result.push_back({});
+      continue;
+    }
+    result.push_back(applicationForExecutable(*exe));
+  }
+  return result;
+}
+
+fs::path homeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
+  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::string buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384, '\0');
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr && found->pw_dir != nullptr) {
+    return found->pw_dir;
+  }
+  return {};
+}
+
+std::optional<fs::path> LinuxWorkspace::urlForApplication(std::string_view bundleId) {
+  const fs::path home = homeFolder();
+  if (home.empty()) return std::nullopt;
+  const fs::path folder = home / "Applications";
+  std::vector<fs::path> bundles;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (it->path().filename().string().ends_with(".app") && it->is_directory(error)) {
+      bundles.push_back(it->path());
+    }
+  }
+  std::sort(bundles.begin(), bundles.end(), [](const fs::path& a, const fs::path& b) {
+    return a.filename().string() < b.filename().string();
+  });
+  for (const fs::path& bundle : bundles) {
+    const auto info = readBundleInfo(bundle);
+    if (info && info->identifier == bundleId) return bundle;
+  }
+  return std::nullopt;
+}
+
+void LinuxWorkspace::openApplication(const fs::path& bundle,
+                                     const OpenConfiguration& configuration) {
+  const auto info = readBundleInfo(bundle);
+  if (!info || !info->executable) throwErrno(ENOEXEC);
+  if (!configuration.createsNewApplicationInstance) {
+    std::error_code error;
+    const fs::path wanted = fs::weakly_canonical(bundle, error);
+    for (const auto& running : runningApplications()) {
+      if (running.bundleURL && fs::weakly_canonical(*running.bundleURL, error) == wanted) return;
+    }
+  }
+
+  // Everything the child needs is prepared before fork.
+  const std::string executable = (bundle / "Contents" / "MacOS" / *info->executable).string();
+  char* const argv[] = {const_cast<char*>(executable.c_str()), nullptr};
+
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throwErrno(errno);
+  UniqueFd readEnd(pipeFds[0]);
+  UniqueFd writeEnd(pipeFds[1]);
+
+  const pid_t child = ::fork();
+  if (child < 0) throwErrno(errno);
+  if (child == 0) {
+    // The intermediate child: start the app in a grandchild and exit, so that the app is
+    // reparented and never becomes our zombie.
+    const pid_t app = ::fork();
+    if (app < 0) reportAndExit(writeEnd.get(), errno);
+    if (app > 0) ::_exit(0);
+    if (::setsid() < 0) reportAndExit(writeEnd.get(), errno);
+    const int devNull = ::open("/dev/null", O_RDWR);
+    if (devNull < 0) reportAndExit(writeEnd.get(), errno);
+    for (int stream = 0; stream <= 2; ++stream) {
+      if (::dup2(devNull, stream) < 0) reportAndExit(writeEnd.get(), errno);
+    }
+    // No descriptor of ours (lock files, the consent store) may live on in the app.
+    ::syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
+    ::signal(SIGPIPE, SIG_DFL);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(executable.c_str(), argv, environ);
+    reportAndExit(writeEnd.get(), errno);
+  }
+  writeEnd.reset();
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  int childError = 0;
+  std::size_t got = 0;
+  while (got < sizeof childError) {
+    const ssize_t n =
+        ::read(readEnd.get(), reinterpret_cast<char*>(&childError) + got, sizeof childError - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  if (got == sizeof childError) throwErrno(childError);
+  if (got != 0) throwErrno(EIO);
+  // No report and no clean exit: the intermediate child died before it could start the app.
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throwErrno(ECHILD);
+}
+
+}  // namespace veltra

@@ -1,0 +1,43 @@
+// The workspace services on Linux.
+//
+//   veltra::LinuxWorkspace workspace;
+//   for (const auto& app : workspace.runningApplications()) ...   // from /proc, afresh each call
+//   workspace.openApplication("/home/me/Applications/Sorel.app", {.activates = false});
+//
+// - runningApplications(): one entry per process in /proc. A process of the user whose
+//   executable is the main executable of a bundle (<X>.app/Contents/MacOS/<CFBundleExecutable>)
+//   has that bundle as its bundle URL and the bundle's CFBundleIdentifier; processes of other
+//   users, and executables outside a bundle, have neither.
+// - urlForApplication(): the first bundle in $HOME/Applications (one level, byte order of the
+//   names) whose Info.json names the identifier. HOME comes from the password database when unset
+//   or relative.
+// - openApplication(): fork, setsid, stdin/stdout/stderr on /dev/null, no other descriptor
+//   inherited, exec of the bundle's executable with no arguments and the caller's environment.
+//   Returns once the exec succeeded; throws std::system_error with the fork or exec errno
+//   otherwise. The started process is reparented away at once, so no zombie remains. Without
+//   createsNewApplicationInstance, a bundle that already runs is not started again. Nothing is
+//   ever brought to the front.
+// - setAccessoryActivationPolicy(): nothing to do here.
+// Thread-safe: no member state.
+#pragma once
+
+#include "VeltraSuiteSetup/Platform.h"
+
+namespace veltra {
+
+class LinuxWorkspace final : public Workspace {
+ public:
+  std::vector<RunningApplication> runningApplications() override;
+  std::optional<std::filesystem::path> urlForApplication(std::string_view bundleId) override;
+  void openApplication(const std::filesystem::path& bundle,
+                       const OpenConfiguration& configuration) override;
+  void setAccessoryActivationPolicy() override {}
+};
+
+// The running application for the executable `exe` (as /proc/<pid>/exe names it).
+RunningApplication applicationForExecutable(const std::filesystem::path& exe);
+
+// The user's home folder: HOME when absolute, else the password database's.
+std::filesystem::path homeFolder();
+
+}  // namespace veltra

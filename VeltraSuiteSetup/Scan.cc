@@ -1,0 +1,91 @@
+// The connected-apps list and the one-time connection alert.
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <algorithm>
+
+#include "VeltraSuiteSetup/UniqueFd.h"
+#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+
+namespace veltra {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool shouldAsk(const VeltraSuiteConsent& consent, const std::string& key, bool force,
+               bool canPrompt) {
+  if (force) return true;
+  if (consent.enabled) return false;
+  if (consent.declinedSet == key) return false;
+  return canPrompt;
+}
+
+std::vector<VeltraInstalledApp> permitted(const std::vector<VeltraInstalledApp>& apps,
+                                          const VeltraSuiteConsent& consent,
+                                          std::string_view local) {
+  std::vector<VeltraInstalledApp> result;
+  for (const auto& app : apps) {
+    if (app.bundleId != local && consent.permits(local, app.bundleId, VeltraSuiteSetup::team())) {
+      result.push_back(app);
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+std::vector<VeltraInstalledApp> VeltraSuiteSetup::scan(std::string_view local,
+                                                       const fs::path& appURL,
+                                                       const fs::path& registry, bool isolated,
+                                                       bool force, bool canPrompt,
+                                                       VeltraPlatform& platform) {
+  const std::vector<VeltraInstalledApp> apps = installed(local, appURL, isolated, platform);
+  const bool localFound =
+      std::any_of(apps.begin(), apps.end(), [&](const auto& app) { return app.bundleId == local; });
+  if (!localFound || apps.size() == 1) return {};
+
+  VeltraSuiteConsent consent = read(registry);
+  const std::string key = installedSetKey(apps);
+  if (!shouldAsk(consent, key, force, canPrompt)) return permitted(apps, consent, local);
+
+  prepareStateFolder(registry);
+  const fs::path lockPath = registry / ".suite-setup" / "prompt.lock";
+  const UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!lock) throw cocoaError(CocoaError::fileWriteNoPermission);
+  // One alert per registry folder at a time: whoever does not get the lock at once answers an
+  // empty list rather than queueing a second alert behind the first.
+  if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return {};
+  const FlockHolder unlockOnExit(lock.get());
+
+  // Another process may have recorded an answer while this one was deciding.
+  consent = read(registry);
+  if (!force && (consent.enabled || consent.declinedSet == key)) {
+    return permitted(apps, consent, local);
+  }
+
+  std::vector<std::string> others;
+  for (const auto& app : apps) {
+    if (app.bundleId != local) others.push_back(app.name);
+  }
+  const AlertContent alert{"Connect your Veltra apps automatically?",
+                           alertInformativeText(others),
+                           {"Connect Veltra Apps", "Keep Separate"}};
+  // If the alert cannot be shown the error leaves here and nothing is recorded: a "Keep
+  // Separate" the user never chose would silence the question for this set of apps.
+  const bool accepted = platform.alerts.runModal(alert) == kAlertFirstButtonReturn;
+
+  // "state.lock" is taken inside "prompt.lock", never the other way round.
+  update(registry, applySuiteAnswer(accepted, key, force));
+  consent = read(registry);
+  return permitted(apps, consent, local);
+}
+
+std::vector<VeltraInstalledApp> VeltraSuiteSetup::scan(std::string_view local,
+                                                       const fs::path& appURL,
+                                                       const fs::path& registry, bool isolated,
+                                                       bool force, bool canPrompt) {
+  return scan(local, appURL, registry, isolated, force, canPrompt, VeltraPlatform::system());
+}
+
+}  // namespace veltra

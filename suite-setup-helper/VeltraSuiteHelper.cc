@@ -1,0 +1,78 @@
+#include "suite-setup-helper/VeltraSuiteHelper.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+
+namespace veltra {
+
+std::optional<std::string> VeltraSuiteHelper::value(const std::vector<std::string>& args,
+                                                    std::string_view option) {
+  const auto it = std::find(args.begin(), args.end(), option);
+  if (it == args.end() || std::next(it) == args.end()) return std::nullopt;
+  return *std::next(it);
+}
+
+bool VeltraSuiteHelper::isSet(const std::vector<std::string>& args, std::string_view flag) {
+  return std::find(args.begin(), args.end(), flag) != args.end();
+}
+
+std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>& args,
+                                                  VeltraPlatform& platform) {
+  using S = VeltraSuiteSetup;
+  try {
+    const auto app = value(args, "--app");
+    const auto registryValue = value(args, "--registry");
+    if (!app || !registryValue) return std::nullopt;
+    const std::filesystem::path appURL = fileURL(*app);
+    const std::filesystem::path registry = fileURL(*registryValue);
+
+    // Nothing is touched before the caller has proved to be a genuine Pellow.
+    if (!platform.verifier.verified(appURL, kLocal)) return std::nullopt;
+    platform.workspace.setAccessoryActivationPolicy();
+    const bool isolated = isIsolated(registry);
+
+    if (const auto remote = value(args, "--add")) {
+      S::connectPair(kLocal, *remote, appURL, registry, isolated, platform);
+    }
+
+    std::vector<VeltraInstalledApp> list;
+    if (isSet(args, "--available")) {
+      list = S::installed(kLocal, appURL, isolated, platform);
+      std::erase_if(list, [](const VeltraInstalledApp& entry) { return entry.bundleId == kLocal; });
+    } else {
+      list = S::scan(kLocal, appURL, registry, isolated, isSet(args, "--force"),
+                     isSet(args, "--prompt"), platform);
+    }
+
+    if (const auto remote = value(args, "--launch-destination")) {
+      S::launchDestination(kLocal, *remote, appURL, registry, isolated, platform);
+    }
+
+    const VeltraSuiteConsent consent = S::read(registry);
+    nlohmann::json entries = nlohmann::json::array();
+    for (const VeltraInstalledApp& entry : list) {
+      entries.push_back(
+          {{"bundleId", entry.bundleId},
+           {"name", entry.name},
+           {"path", entry.path},
+           {"added", consent.permits(kLocal, entry.bundleId, S::team())},
+           {"running", S::isRunning(entry.bundleId, entry.path, isolated, platform)}});
+    }
+    // Throws on text that is not valid UTF-8: the writer refuses the object.
+    const std::string dumped = nlohmann::json{{"apps", std::move(entries)}}.dump();
+    // A "/" can only stand inside a JSON string, so escaping every one in the text is exact.
+    std::string answer;
+    answer.reserve(dumped.size() + 16);
+    for (const char c : dumped) {
+      if (c == '/') answer += '\\';
+      answer += c;
+    }
+    return answer;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace veltra

@@ -1,0 +1,33 @@
+// suite-setup-helper: connects Pellow with the other suite apps. Options on the command line,
+// one JSON answer on standard output, status 0; on any failure status 1 and no output at all.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "VeltraSuiteSetup/Platform.h"
+#include "suite-setup-helper/VeltraSuiteHelper.h"
+
+int main(int argc, char** argv) {
+  // A closed stdout must end in status 1, not in a signal.
+  ::signal(SIGPIPE, SIG_IGN);
+  std::optional<std::string> answer;
+  try {
+    answer = veltra::VeltraSuiteHelper::run(std::vector<std::string>(argv, argv + argc),
+                                            veltra::VeltraPlatform::system());
+  } catch (...) {
+    return 1;
+  }
+  if (!answer) return 1;
+  std::string_view bytes = *answer;
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return 1;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
