@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "suite-setup-helper/VeltraSuiteHelper.h"
+#include "tests/suite/PlatformFakes.h"
+#include "tests/suite/SuiteTestSupport.h"
+
+namespace veltra {
+namespace {
+
+namespace fs = std::filesystem;
+using H = VeltraSuiteHelper;
+using Args = std::vector<std::string>;
+
+struct LookupCase {
+  const char* name;
+  Args args;
+  const char* option;
+  std::optional<std::string> expected;
+};
+
+class OptionLookup : public testing::TestWithParam<LookupCase> {};
+
+TEST_P(OptionLookup, FindsTheValue) {
+  EXPECT_EQ(H::value(GetParam().args, GetParam().option), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OptionLookup,
+    testing::Values(
+        LookupCase{"Absent", {"helper", "--app", "/a"}, "--registry", std::nullopt},
+        LookupCase{"Last", {"helper", "--app", "/a", "--registry"}, "--registry", std::nullopt},
+        LookupCase{
+            "ValueBeginsWithDashes", {"helper", "--add", "--available"}, "--add", "--available"},
+        LookupCase{"FirstOccurrenceWins", {"h", "--app", "/one", "--app", "/two"}, "--app", "/one"},
+        LookupCase{"FirstIsLastButEarlierNone", {"h", "--app"}, "--app", std::nullopt},
+        LookupCase{"ProgramPathCounts", {"--app", "/x"}, "--app", "/x"},
+        LookupCase{"CaseSensitive", {"h", "--APP", "/x"}, "--app", std::nullopt},
+        LookupCase{"WholeElementOnly", {"h", "--app=/x"}, "--app", std::nullopt}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(FlagLookup, AnyPositionCounts) {
+  EXPECT_TRUE(H::isSet({"h", "--add", "--available"}, "--available"));
+  EXPECT_TRUE(H::isSet({"--prompt"}, "--prompt"));
+  EXPECT_FALSE(H::isSet({"h", "--prompt=1"}, "--prompt"));
+}
+
+class HelperRun : public testing::Test {
+ protected:
+  test::TempDir dir;
+  test::FakePlatform fake;
+  fs::path apps = dir / "apps";
+  fs::path registry = dir / "registry";
+
+  void SetUp() override {
+    fs::create_directory(registry);
+    fs::permissions(registry, fs::perms::owner_all);
+    fake.verifier.add(apps / "Pellow.app", "com.pemberhollo.pellow");
+    fake.verifier.add(apps / "Sorel.app", "com.pemberhollo.sorel");
+  }
+  std::optional<std::string> run(Args extra) {
+    Args args{"suite-setup-helper", "--app", (apps / "Pellow.app").string(), "--registry",
+              registry.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return H::run(args, fake.platform);
+  }
+};
+
+TEST_F(HelperRun, AnswerIsCompactWithEscapedSlashes) {
+  const auto answer = run({"--available"});
+  ASSERT_TRUE(answer);
+  const std::string path = (apps / "Sorel.app").string();
+  std::string escaped;
+  for (const char c : path) escaped += c == '/' ? std::string("\\/") : std::string(1, c);
+  EXPECT_EQ(*answer,
+            "{\"apps\":[{\"added\":false,\"bundleId\":\"com.pemberhollo.sorel\","
+            "\"name\":\"Sorel\",\"path\":\"" +
+                escaped + "\",\"running\":false}]}");
+  EXPECT_EQ(fake.workspace.accessoryCalls, 1);
+}
+
+TEST_F(HelperRun, ForceAndPromptAreIgnoredWithAvailable) {
+  fake.alerts.answers = {kAlertFirstButtonReturn};
+  ASSERT_TRUE(run({"--available", "--force", "--prompt"}));
+  EXPECT_TRUE(fake.alerts.shown.empty());
+}
+
+TEST_F(HelperRun, AddThenListShowsAdded) {
+  const auto answer = run({"--add", "com.pemberhollo.sorel"});
+  ASSERT_TRUE(answer);
+  const auto json = nlohmann::json::parse(*answer);
+  ASSERT_EQ(json["apps"].size(), 1u);
+  EXPECT_EQ(json["apps"][0]["added"], true);
+}
+
+TEST_F(HelperRun, FailuresGiveNoAnswer) {
+  EXPECT_FALSE(H::run({"suite-setup-helper"}, fake.platform));
+  EXPECT_FALSE(run({"--add", "com.pemberhollo.kesta"}));
+  EXPECT_FALSE(run({"--add", "--available"}));
+  EXPECT_FALSE(run({"--launch-destination", "com.pemberhollo.pellow"}));
+  fake.verifier.genuine.clear();
+  fake.workspace.accessoryCalls = 0;
+  EXPECT_FALSE(run({"--available"}));
+  EXPECT_EQ(fake.workspace.accessoryCalls, 0) << "nothing happens before the caller is verified";
+  EXPECT_FALSE(fs::exists(registry / ".suite-setup"));
+}
+
+TEST_F(HelperRun, InvalidUtf8IsRefusedByTheWriter) {
+  const fs::path odd = dir / "odd\xff";
+  fake.verifier.add(odd / "Pellow.app", "com.pemberhollo.pellow");
+  fake.verifier.add(odd / "Sorel.app", "com.pemberhollo.sorel");
+  EXPECT_FALSE(H::run(
+      {"h", "--app", (odd / "Pellow.app").string(), "--registry", registry.string(), "--available"},
+      fake.platform));
+}
+
+TEST_F(HelperRun, RunningFlagPerMode) {
+  fake.workspace.running = {
+      {std::string("com.pemberhollo.sorel"), fs::path("/elsewhere/Sorel.app")}};
+  fake.verifier.add("/elsewhere/Sorel.app", "com.pemberhollo.sorel");
+  auto json = nlohmann::json::parse(run({"--available"}).value());
+  EXPECT_EQ(json["apps"][0]["running"], false) << "isolated: a copy elsewhere does not count";
+
+  // Shared mode finds Sorel through the registry lookup and counts any genuine copy.
+  const fs::path shared = dir / "VeltraIntegration" / "registry" / "v1";
+  fs::create_directories(shared);
+  fs::permissions(shared, fs::perms::owner_all);
+  fake.workspace.registry["com.pemberhollo.sorel"] = apps / "Sorel.app";
+  json = nlohmann::json::parse(H::run({"h", "--app", (apps / "Pellow.app").string(), "--registry",
+                                       shared.string() + "/", "--available"},
+                                      fake.platform)
+                                   .value());
+  EXPECT_EQ(json["apps"][0]["running"], true);
+}
+
+}  // namespace
+}  // namespace veltra

@@ -1,0 +1,93 @@
+// In-memory stand-ins for the application services, recording what the code under test did.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <system_error>
+
+#include "VeltraSuiteSetup/Platform.h"
+
+namespace veltra::test {
+
+class FakeWorkspace final : public Workspace {
+ public:
+  struct Opened {
+    std::filesystem::path bundle;
+    OpenConfiguration configuration;
+  };
+  std::vector<RunningApplication> running;
+  std::map<std::string, std::filesystem::path, std::less<>> registry;
+  std::vector<Opened> opened;
+  std::optional<std::error_code> openError;
+  int accessoryCalls = 0;
+  int runningListCalls = 0;
+
+  std::vector<RunningApplication> runningApplications() override {
+    ++runningListCalls;
+    return running;
+  }
+  std::optional<std::filesystem::path> urlForApplication(std::string_view bundleId) override {
+    const auto it = registry.find(bundleId);
+    if (it == registry.end()) return std::nullopt;
+    return it->second;
+  }
+  void openApplication(const std::filesystem::path& bundle,
+                       const OpenConfiguration& configuration) override {
+    if (openError) throw std::system_error(*openError);
+    opened.push_back({bundle, configuration});
+  }
+  void setAccessoryActivationPolicy() override { ++accessoryCalls; }
+};
+
+class FakeAlerts final : public AlertPresenter {
+ public:
+  std::deque<int> answers;  // popped per alert; empty: the alert cannot be shown
+  std::vector<AlertContent> shown;
+  // Runs while the alert is "on screen", before the answer is returned.
+  std::function<void()> whileShown;
+
+  int runModal(const AlertContent& alert) override {
+    if (answers.empty()) throw std::system_error(std::make_error_code(std::errc::no_such_device));
+    shown.push_back(alert);
+    if (whileShown) whileShown();
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+class FakeMainBundle final : public MainBundle {
+ public:
+  std::optional<std::string> identifier;
+  std::optional<std::filesystem::path> url;
+  std::optional<std::string> bundleIdentifier() override { return identifier; }
+  std::optional<std::filesystem::path> bundleURL() override { return url; }
+};
+
+// Verifies exactly the (path, bundle id) pairs it was given.
+class FakeVerifier final : public CodeVerifier {
+ public:
+  std::set<std::pair<std::string, std::string>> genuine;
+  std::vector<std::pair<std::string, std::string>> calls;
+
+  void add(const std::filesystem::path& path, const std::string& bundleId) {
+    genuine.insert({path.string(), bundleId});
+  }
+  bool verified(const std::filesystem::path& url, std::string_view bundleId) override {
+    calls.emplace_back(url.string(), std::string(bundleId));
+    return genuine.contains({url.string(), std::string(bundleId)});
+  }
+};
+
+struct FakePlatform {
+  FakeWorkspace workspace;
+  FakeAlerts alerts;
+  FakeMainBundle mainBundle;
+  FakeVerifier verifier;
+  VeltraPlatform platform{workspace, alerts, mainBundle, verifier, "/Applications"};
+};
+
+}  // namespace veltra::test
