@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -25,6 +24,7 @@
 #include "HelperProcess.h"
 #include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubDesktop.h"
+#include "ScopedApplicationSupport.h"
 #include "github-helper/CommandContext.h"
 
 namespace pellow::testing {
@@ -40,8 +40,6 @@ inline std::string fixture(const std::string& name) {
 
 class DesktopTest : public ::testing::Test {
  protected:
-  void SetUp() override { ::setenv("XDG_DATA_HOME", data.path().c_str(), 1); }
-
   // Stores a credential of `account` (or a bare token when account is 0); `expiresIn` seconds
   // from now, when given, with a refresh token.
   void storeCredential(std::int64_t account, const std::string& login = "octocat",
@@ -76,7 +74,7 @@ class DesktopTest : public ::testing::Test {
     return reads;
   }
 
-  TemporaryDirectory data;
+  ScopedApplicationSupport applicationSupport;  // the credential lock's folder
   std::shared_ptr<FakeTransport> transport = std::make_shared<FakeTransport>();
   std::shared_ptr<FakeKeychainBackend> backend = std::make_shared<FakeKeychainBackend>();
   GitHubDesktop desktop{transport, GitHubKeychain(std::string(config::kKeychainService), backend)};
