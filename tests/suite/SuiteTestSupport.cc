@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -164,6 +165,31 @@ Pki makePki() {
 const Pki& pki() {
   static const Pki instance = makePki();
   return instance;
+}
+
+std::vector<int> processesRunningFrom(const fs::path& folder) {
+  std::vector<int> pids;
+  const std::string prefix = folder.string() + "/";
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code error;
+    const fs::path exe = fs::read_symlink(entry.path() / "exe", error);
+    if (!error && exe.string().starts_with(prefix)) {
+      // A zombie keeps no exe link, so everything listed here is alive.
+      pids.push_back(std::stoi(name));
+    }
+  }
+  return pids;
+}
+
+void killProcessesRunningFrom(const fs::path& folder) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto pids = processesRunningFrom(folder);
+    if (pids.empty()) return;
+    for (const int pid : pids) ::kill(pid, SIGKILL);
+    ::usleep(20000);
+  }
 }
 
 std::string appName(const std::string& bundleId) {

@@ -62,6 +62,11 @@ void codesign(const std::filesystem::path& bundle, const Signer& signer,
 // Writes the manifest with the library and signs it with `openssl cms`.
 void codesignWithOpensslCli(const std::filesystem::path& bundle, const Signer& signer);
 
+// The pids of this user's processes whose executable lies below `folder`.
+std::vector<int> processesRunningFrom(const std::filesystem::path& folder);
+// Kills (SIGKILL) the processes of processesRunningFrom(folder) and waits until they are gone.
+void killProcessesRunningFrom(const std::filesystem::path& folder);
+
 // The catalogue name of a bundle id ("Sorel" for com.pemberhollo.sorel).
 std::string appName(const std::string& bundleId);
 

@@ -1,0 +1,195 @@
+// The real Linux services on real files, processes and a pseudo-terminal.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+#include "VeltraSuiteSetup/LinuxMainBundle.h"
+#include "VeltraSuiteSetup/LinuxWorkspace.h"
+#include "VeltraSuiteSetup/TerminalAlertPresenter.h"
+#include "tests/suite/SuiteTestSupport.h"
+
+namespace veltra {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Fields of /proc/<pid>/stat after the command name: state, ppid, pgrp, session.
+struct ProcStat {
+  char state;
+  int ppid;
+  int session;
+};
+ProcStat procStat(int pid) {
+  const std::string text = test::readFile("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream rest(text.substr(text.rfind(')') + 2));
+  ProcStat stat{};
+  int group = 0;
+  rest >> stat.state >> stat.ppid >> group >> stat.session;
+  return stat;
+}
+
+template <typename Predicate>
+bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (predicate()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return predicate();
+}
+
+class Workspace : public testing::Test {
+ protected:
+  test::TempDir dir;
+  LinuxWorkspace workspace;
+  void TearDown() override { test::killProcessesRunningFrom(dir.path()); }
+  fs::path appBundle(const std::string& name, const std::string& id) {
+    return test::makeBundle(dir.path(), name, id, VELTRA_TEST_APP_PATH);
+  }
+};
+
+TEST_F(Workspace, OpenStartsADetachedProcessThatShowsAsRunning) {
+  const fs::path bundle = appBundle("Sorel", "com.pemberhollo.sorel");
+  workspace.openApplication(bundle, {false, true});
+  ASSERT_TRUE(eventually([&] { return test::processesRunningFrom(dir.path()).size() == 1; }));
+  const int pid = test::processesRunningFrom(dir.path()).front();
+  const ProcStat stat = procStat(pid);
+  EXPECT_NE(stat.ppid, ::getpid()) << "reparented: never our zombie";
+  EXPECT_EQ(stat.session, pid) << "a session of its own";
+  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/0"), "/dev/null");
+  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/1"), "/dev/null");
+  EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid) + "/fd/3")) << "no inherited descriptor";
+
+  bool found = false;
+  for (const auto& app : workspace.runningApplications()) {
+    if (app.bundleURL == bundle) {
+      found = true;
+      EXPECT_EQ(app.bundleIdentifier, "com.pemberhollo.sorel");
+    }
+  }
+  EXPECT_TRUE(found);
+
+  // Without a new instance, a bundle that runs is not started again; with one, it is.
+  workspace.openApplication(bundle, {false, false});
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(test::processesRunningFrom(dir.path()).size(), 1u);
+  workspace.openApplication(bundle, {false, true});
+  EXPECT_TRUE(eventually([&] { return test::processesRunningFrom(dir.path()).size() == 2; }));
+}
+
+TEST_F(Workspace, OpenReportsTheExecError) {
+  const fs::path bundle = appBundle("Sorel", "com.pemberhollo.sorel");
+  ::chmod((bundle / "Contents/MacOS/Sorel").c_str(), 0644);
+  try {
+    workspace.openApplication(bundle, {false, true});
+    FAIL() << "no error";
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code(), std::errc::permission_denied);
+  }
+  fs::remove(bundle / "Contents/Info.json");
+  EXPECT_THROW(workspace.openApplication(bundle, {false, true}), std::system_error);
+}
+
+TEST(RunningApplication, OnlyABundlesMainExecutableCounts) {
+  test::TempDir dir;
+  const fs::path bundle = test::makeBundle(dir.path(), "Kesta", "com.pemberhollo.kesta");
+  EXPECT_EQ(applicationForExecutable(bundle / "Contents/MacOS/Kesta").bundleURL, bundle);
+  test::writeFile(bundle / "Contents/MacOS/helper", "", 0755);
+  EXPECT_FALSE(applicationForExecutable(bundle / "Contents/MacOS/helper").bundleURL);
+  EXPECT_FALSE(applicationForExecutable("/usr/bin/sleep").bundleURL);
+  EXPECT_FALSE(LinuxMainBundle().bundleURL()) << "the test program is not in a bundle";
+}
+
+TEST(ApplicationRegistry, FirstBundleInNameOrder) {
+  test::TempDir home;
+  const char* saved = std::getenv("HOME");
+  const std::string previous = saved ? saved : "";
+  ::setenv("HOME", home.path().c_str(), 1);
+  const fs::path apps = home / "Applications";
+  test::makeBundle(apps, "B Sorel", "com.pemberhollo.sorel");
+  test::makeBundle(apps, "A Sorel", "com.pemberhollo.sorel");
+  test::makeBundle(apps, "Kesta", "com.pemberhollo.kesta");
+  fs::create_directories(apps / "Nested" / "Mure.app");
+  LinuxWorkspace workspace;
+  EXPECT_EQ(workspace.urlForApplication("com.pemberhollo.sorel"), apps / "A Sorel.app");
+  EXPECT_EQ(workspace.urlForApplication("com.pemberhollo.kesta"), apps / "Kesta.app");
+  EXPECT_EQ(workspace.urlForApplication("com.pemberhollo.mure"), std::nullopt);
+  if (saved) {
+    ::setenv("HOME", previous.c_str(), 1);
+  } else {
+    ::unsetenv("HOME");
+  }
+}
+
+// The terminal presenter on a real pseudo-terminal: what it shows and how it reads answers.
+struct TerminalCase {
+  const char* name;
+  std::string typed;
+  int expected;
+};
+
+class TerminalAlert : public testing::TestWithParam<TerminalCase> {};
+
+TEST_P(TerminalAlert, ReadsTheAnswer) {
+  int master = -1;
+  int slave = -1;
+  char name[256];
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  TerminalAlertPresenter presenter(name);
+  const AlertContent alert{"Message?", "Informative.", {"First", "Second"}};
+  auto answer = std::async(std::launch::async, [&] { return presenter.runModal(alert); });
+
+  std::string shown;
+  const auto end = std::chrono::steady_clock::now() + 5s;
+  while (shown.find("Choose [1]: ") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    pollfd poller{master, POLLIN, 0};
+    if (::poll(&poller, 1, 100) > 0) {
+      char buffer[1024];
+      const ssize_t got = ::read(master, buffer, sizeof buffer);
+      if (got > 0) shown.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  ASSERT_NE(shown.find("Message?"), std::string::npos);
+  const auto informative = shown.find("Informative.");
+  const auto first = shown.find("1) First (default)");
+  const auto second = shown.find("2) Second");
+  EXPECT_LT(shown.find("Message?"), informative);
+  EXPECT_LT(informative, first);
+  EXPECT_LT(first, second);
+  ASSERT_EQ(::write(master, GetParam().typed.data(), GetParam().typed.size()),
+            static_cast<ssize_t>(GetParam().typed.size()));
+  ASSERT_EQ(answer.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(answer.get(), GetParam().expected);
+  ::close(slave);
+  ::close(master);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, TerminalAlert,
+    testing::Values(TerminalCase{"Enter", "\n", kAlertFirstButtonReturn},
+                    TerminalCase{"One", "1\n", kAlertFirstButtonReturn},
+                    TerminalCase{"OneWithSpaces", "  1 \n", kAlertFirstButtonReturn},
+                    TerminalCase{"Two", "2\n", kAlertFirstButtonReturn + 1},
+                    TerminalCase{"Word", "yes\n", kAlertFirstButtonReturn + 1},
+                    TerminalCase{"EndOfInput", "\x04", kAlertFirstButtonReturn + 1}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(TerminalAlertWithoutTerminal, Throws) {
+  TerminalAlertPresenter presenter("/nonexistent/tty");
+  EXPECT_THROW(presenter.runModal({"m", "i", {"a", "b"}}), std::system_error);
+}
+
+}  // namespace
+}  // namespace veltra
