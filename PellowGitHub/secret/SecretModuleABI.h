@@ -1,0 +1,65 @@
+// The C interface of the helper's Secret Service module ("pellow-secret.so").
+//
+// The desktop keyring is reached through libsecret, which brings GLib and GIO with it: several
+// milliseconds of loading that a run on a machine without a session bus must not pay. So the
+// code that needs them lives in this module, loaded with dlopen only when a session bus exists
+// (SecretServiceKeychainBackend.h). The boundary is plain C: no C++ object, exception or
+// allocation crosses it, and data leaves the module only through the caller's callback.
+//
+// Every call is synchronous for the caller, never prompts, and never waits longer than the time
+// budget given to open() (summed over all calls of one store).
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define PELLOW_SECRET_ABI_VERSION 1
+#define PELLOW_SECRET_ENTRY_SYMBOL "pellow_secret_module_v1"
+
+typedef struct PellowSecretString {
+  const char* data;
+  size_t size;
+} PellowSecretString;
+
+// Statuses: the values of pellow::KeychainStatus.
+#define PELLOW_SECRET_SUCCESS 0
+#define PELLOW_SECRET_ITEM_NOT_FOUND (-25300)
+#define PELLOW_SECRET_INTERACTION_NOT_ALLOWED (-25308)
+#define PELLOW_SECRET_IO_ERROR (-36)
+
+typedef struct PellowSecretModule {
+  int abi_version;  // PELLOW_SECRET_ABI_VERSION
+
+  // Connects to the session bus and returns a store when a Secret Service owns its name there
+  // (a service that is merely activatable is not started). NULL when there is no bus or no
+  // service owns the name. A service that owns the name but does not answer in time (or fails)
+  // still gives a store, whose every call answers PELLOW_SECRET_INTERACTION_NOT_ALLOWED (or
+  // PELLOW_SECRET_IO_ERROR). `budget_ms` bounds the time spent in this and every later call on
+  // the store.
+  void* (*open)(int64_t budget_ms);
+  void (*close)(void* store);
+
+  // The secret of the item with these attributes. On PELLOW_SECRET_SUCCESS `data_out` has been
+  // called with the bytes, or not at all when the item's secret could not be loaded.
+  int32_t (*copy_data)(void* store, PellowSecretString service, PellowSecretString account,
+                       void* context, void (*data_out)(void* context, PellowSecretString data));
+  // Replaces the secret of every matching item; label and attributes stay.
+  int32_t (*update)(void* store, PellowSecretString service, PellowSecretString account,
+                    PellowSecretString data);
+  // Adds an item to the default collection.
+  int32_t (*add)(void* store, PellowSecretString service, PellowSecretString account,
+                 PellowSecretString data, PellowSecretString label);
+  // Deletes every matching item.
+  int32_t (*remove)(void* store, PellowSecretString service, PellowSecretString account);
+} PellowSecretModule;
+
+// The module's one exported symbol (PELLOW_SECRET_ENTRY_SYMBOL).
+typedef const PellowSecretModule* (*PellowSecretEntry)(void);
+
+#ifdef __cplusplus
+}
+#endif

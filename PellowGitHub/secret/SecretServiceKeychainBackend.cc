@@ -1,0 +1,107 @@
+#include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace pellow {
+namespace {
+
+// Loaded once per process and never unloaded: GLib registers types and threads that cannot be
+// taken back. Null when the module is missing or does not match this helper.
+const PellowSecretModule* loadModule() {
+  static const PellowSecretModule* const module = []() -> const PellowSecretModule* {
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return nullptr;
+    const std::filesystem::path path = executable.parent_path() / kSecretModuleFileName;
+    // RTLD_LOCAL: GLib's and libsecret's symbols stay out of the helper's own namespace.
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return nullptr;
+    void* symbol = dlsym(library, PELLOW_SECRET_ENTRY_SYMBOL);
+    if (symbol == nullptr) return nullptr;
+    // POSIX guarantees that a function's address survives the round trip through void*.
+    const auto entry = reinterpret_cast<PellowSecretEntry>(symbol);
+    const PellowSecretModule* table = entry();
+    if (table == nullptr || table->abi_version != PELLOW_SECRET_ABI_VERSION) return nullptr;
+    return table;
+  }();
+  return module;
+}
+
+PellowSecretString view(std::string_view text) {
+  return PellowSecretString{text.data(), text.size()};
+}
+
+KeychainStatus statusOf(std::int32_t status) {
+  switch (status) {
+    case PELLOW_SECRET_SUCCESS:
+      return KeychainStatus::success;
+    case PELLOW_SECRET_ITEM_NOT_FOUND:
+      return KeychainStatus::itemNotFound;
+    case PELLOW_SECRET_INTERACTION_NOT_ALLOWED:
+      return KeychainStatus::interactionNotAllowed;
+    default:
+      return KeychainStatus::ioError;
+  }
+}
+
+}  // namespace
+
+bool sessionBusAddressKnown() {
+  if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+      address != nullptr && *address != '\0') {
+    return true;
+  }
+  // Where systemd and dbus-broker put the user's bus; GLib looks there too.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || runtime[0] != '/') return false;
+  const std::string socket = std::string(runtime) + "/bus";
+  struct stat status {};
+  return ::stat(socket.c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
+std::unique_ptr<SecretServiceKeychainBackend> SecretServiceKeychainBackend::connect(
+    std::chrono::milliseconds budget) {
+  const PellowSecretModule* module = loadModule();
+  if (module == nullptr) return nullptr;
+  void* store = module->open(static_cast<std::int64_t>(budget.count()));
+  if (store == nullptr) return nullptr;
+  return std::unique_ptr<SecretServiceKeychainBackend>(
+      new SecretServiceKeychainBackend(*module, store));
+}
+
+SecretServiceKeychainBackend::~SecretServiceKeychainBackend() { module_.close(store_); }
+
+KeychainStatus SecretServiceKeychainBackend::copyData(const KeychainItemKey& key,
+                                                      std::optional<std::string>& data) {
+  data.reset();
+  const auto receive = [](void* context, PellowSecretString bytes) {
+    static_cast<std::optional<std::string>*>(context)->emplace(bytes.data, bytes.size);
+  };
+  const KeychainStatus status =
+      statusOf(module_.copy_data(store_, view(key.service), view(key.account), &data, receive));
+  if (status != KeychainStatus::success) data.reset();
+  return status;
+}
+
+KeychainStatus SecretServiceKeychainBackend::update(const KeychainItemKey& key,
+                                                    std::string_view data) {
+  return statusOf(module_.update(store_, view(key.service), view(key.account), view(data)));
+}
+
+KeychainStatus SecretServiceKeychainBackend::add(const KeychainItemKey& key, std::string_view data,
+                                                 std::string_view label, KeychainAccessibility) {
+  return statusOf(
+      module_.add(store_, view(key.service), view(key.account), view(data), view(label)));
+}
+
+KeychainStatus SecretServiceKeychainBackend::remove(const KeychainItemKey& key) {
+  return statusOf(module_.remove(store_, view(key.service), view(key.account)));
+}
+
+}  // namespace pellow

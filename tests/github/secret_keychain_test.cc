@@ -1,0 +1,330 @@
+// The keyring backend against a real GNOME Keyring on a private session bus (keyring-session.sh),
+// and the choice of backend. Each test starts its own bus and keyring, and ctest runs every test
+// in a process of its own (GLib keeps one session connection per process).
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "HelperProcess.h"
+#include "PellowGitHub/FileKeychainBackend.h"
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/GitHubKeychain.h"
+#include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
+
+namespace pellow {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::string kService(config::kKeychainService);
+const fs::path kSessionScript = fs::path(__FILE__).parent_path() / "keyring-session.sh";
+
+bool installed(const char* program) {
+  return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Standard output of a shell command.
+std::string capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  std::array<char, 4096> buffer{};
+  size_t count = 0;
+  while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    out.append(buffer.data(), count);
+  ::pclose(pipe);
+  return out;
+}
+
+// A private bus (with GNOME Keyring on it, unless `busOnly`), made the session bus of this
+// process through DBUS_SESSION_BUS_ADDRESS.
+class KeyringSession {
+ public:
+  explicit KeyringSession(bool busOnly = false, bool display = false) {
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    const std::string command = std::string(display ? "PELLOW_TEST_XVFB=1 " : "") +
+                                kSessionScript.string() + (busOnly ? " start-bus " : " start ") +
+                                directory_.path();
+    started_ = std::system(command.c_str()) == 0;
+    readEnvironment();
+  }
+  ~KeyringSession() {
+    std::system((kSessionScript.string() + " stop " + directory_.path()).c_str());
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ::unsetenv("DISPLAY");
+  }
+
+  bool started() const { return started_; }
+  const std::string& value(const std::string& name) { return environment_[name]; }
+  testing::EnvironmentChanges helperEnvironment() const {
+    testing::EnvironmentChanges changes;
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY"}) {
+      const auto it = environment_.find(name);
+      changes[name] = it == environment_.end() ? std::nullopt : std::optional(it->second);
+    }
+    return changes;
+  }
+
+  void lock() { ASSERT_EQ(run("lock"), 0); }
+  void unlock() {
+    ASSERT_EQ(run("unlock"), 0);
+    readEnvironment();
+  }
+
+  // The keyring's own view: items with our service attribute, and their labels.
+  int itemCount(const std::string& service = kService) const {
+    const std::string out = capture("secret-tool search --all service '" + service + "' 2>&1");
+    int count = 0;
+    for (size_t at = 0; (at = out.find("\n[/", at)) != std::string::npos; ++at) ++count;
+    if (out.rfind("[/", 0) == 0) ++count;
+    return count;
+  }
+  std::string labels(const std::string& service = kService) const {
+    return capture("secret-tool search --all service '" + service + "' 2>&1 | grep '^label'");
+  }
+
+ private:
+  int run(const char* action) {
+    return std::system((kSessionScript.string() + " " + action + " " + directory_.path()).c_str());
+  }
+  void readEnvironment() {
+    std::ifstream in(directory_.path() + "/env");
+    for (std::string line; std::getline(in, line);) {
+      const size_t equals = line.find('=');
+      if (equals != std::string::npos)
+        environment_[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY"}) {
+      if (environment_.count(name)) ::setenv(name, environment_[name].c_str(), 1);
+    }
+  }
+
+  testing::TemporaryDirectory directory_;
+  bool started_ = false;
+  std::map<std::string, std::string> environment_;
+};
+
+class SecretServiceKeychainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!installed("dbus-daemon") || !installed("gnome-keyring-daemon") ||
+        !installed("secret-tool")) {
+      GTEST_SKIP() << "needs dbus-daemon, gnome-keyring and secret-tool (scripts/install-deps.sh)";
+    }
+    ::setenv("XDG_DATA_HOME", (data_.path() + "/data").c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
+
+  static GitHubCredential signedIn(std::string token) {
+    GitHubCredential c(std::move(token));
+    c.accountID = 4242;
+    c.login = "octocat";
+    c.refreshToken = "ghr_r";
+    c.expiresAt = Date{800000000.5};
+    return c;
+  }
+  static std::shared_ptr<KeychainBackend> keyring() {
+    std::shared_ptr<KeychainBackend> backend = SecretServiceKeychainBackend::connect();
+    EXPECT_NE(backend, nullptr) << "no Secret Service on the private bus";
+    return backend;
+  }
+  // The PellowError message that `body` throws, "" when none.
+  template <typename Body>
+  static std::string errorOf(Body body) {
+    try {
+      body();
+    } catch (const PellowError& e) {
+      return std::string(e.message());
+    }
+    return "";
+  }
+
+  testing::TemporaryDirectory data_;
+};
+
+TEST_F(SecretServiceKeychainTest, StoreBehaviourHoldsOnTheRealKeyring) {
+  KeyringSession session;
+  ASSERT_TRUE(session.started());
+  std::shared_ptr<KeychainBackend> backend = keyring();
+  ASSERT_NE(backend, nullptr);
+  GitHubKeychain keychain(kService, backend);
+
+  EXPECT_EQ(keychain.load(), std::nullopt);
+  keychain.save(signedIn("ghu_first"));
+  EXPECT_EQ(session.itemCount(), 1);
+  EXPECT_EQ(session.labels(), "label = Pellow GitHub sign-in\n");
+  keychain.save(signedIn("ghu_second"));
+  EXPECT_EQ(session.itemCount(), 1);
+  EXPECT_EQ(keychain.load(), signedIn("ghu_second"));
+
+  // Adding beside the existing item is refused, as a keychain refuses a duplicate.
+  EXPECT_EQ(backend->add({kService, "github-app"}, "x", "label",
+                         KeychainAccessibility::whenUnlockedThisDeviceOnly),
+            KeychainStatus::ioError);
+  EXPECT_EQ(session.itemCount(), 1);
+
+  keychain.deleteItem();
+  keychain.deleteItem();
+  EXPECT_EQ(session.itemCount(), 0);
+  EXPECT_EQ(keychain.load(), std::nullopt);
+  EXPECT_FALSE(fs::exists(data_.path() + "/data/PellowGitHub/Keychain"));
+}
+
+TEST_F(SecretServiceKeychainTest, KeepsEveryByteAndReadsItemsOtherToolsStored) {
+  KeyringSession session;
+  ASSERT_TRUE(session.started());
+  std::shared_ptr<KeychainBackend> backend = keyring();
+  ASSERT_NE(backend, nullptr);
+  const KeychainItemKey key{"pellow.test.binary", "github-app"};
+  std::string binary;
+  for (int i = 0; i < 256; ++i) binary.push_back(static_cast<char>(i));
+  ASSERT_EQ(backend->add(key, binary, "label", KeychainAccessibility::whenUnlockedThisDeviceOnly),
+            KeychainStatus::success);
+  std::optional<std::string> data;
+  ASSERT_EQ(backend->copyData(key, data), KeychainStatus::success);
+  EXPECT_EQ(data, binary);
+
+  // A bare token stored by hand with the keyring's own tool, under no schema of ours.
+  ASSERT_EQ(std::system(("printf 'gho_bare' | secret-tool store --label=hand service '" + kService +
+                         "' account github-app")
+                            .c_str()),
+            0);
+  GitHubKeychain keychain(kService, backend);
+  EXPECT_EQ(keychain.load(), GitHubCredential("gho_bare"));
+  keychain.save(signedIn("ghu_replaces_bare"));
+  EXPECT_EQ(session.itemCount(), 1);
+  EXPECT_EQ(session.labels(), "label = hand\n");  // the label is set on add only
+  EXPECT_EQ(keychain.load(), signedIn("ghu_replaces_bare"));
+}
+
+// A locked collection never prompts: every operation answers the Keychain message at once, in
+// the library and through the helper, also where a display exists and a prompt would wait.
+TEST_F(SecretServiceKeychainTest, LockedCollectionAnswersWithoutPromptOrWait) {
+  for (const bool display : {false, true}) {
+    SCOPED_TRACE(display ? "with a display" : "without a display");
+    if (display && !installed("Xvfb")) continue;
+    KeyringSession session(/*busOnly=*/false, display);
+    ASSERT_TRUE(session.started());
+    {
+      std::shared_ptr<KeychainBackend> first = keyring();
+      ASSERT_NE(first, nullptr);
+      GitHubKeychain(kService, first).save(signedIn("ghu_kept"));
+    }
+    session.lock();
+
+    std::shared_ptr<KeychainBackend> backend = keyring();
+    ASSERT_NE(backend, nullptr);
+    GitHubKeychain keychain(kService, backend);
+    Clock::time_point started = Clock::now();
+    EXPECT_EQ(errorOf([&] { keychain.load(); }), kKeychainMessage);
+    EXPECT_EQ(errorOf([&] { keychain.save(signedIn("ghu_new")); }), kKeychainMessage);
+    EXPECT_EQ(errorOf([&] { keychain.deleteItem(); }), kKeychainMessage);
+    EXPECT_EQ(backend->add({"another.service", "github-app"}, "x", "label",
+                           KeychainAccessibility::whenUnlockedThisDeviceOnly),
+              KeychainStatus::interactionNotAllowed);
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+
+    const testing::EnvironmentChanges env = session.helperEnvironment();
+    struct Run {
+      std::vector<std::string> arguments;
+      std::string input;
+    };
+    const Run runs[] = {
+        {{}, R"({"operation":"status"})"},
+        {{},
+         R"({"operation":"save","credential":{"accessToken":"ghu_x","accountID":4242,"login":"octocat"}})"},
+        {{"credential", "4242", "get"}, "protocol=https\nhost=github.com\npath=octo/notes.git\n"},
+    };
+    for (const Run& r : runs) {
+      started = Clock::now();
+      const testing::HelperRun run = testing::runHelper(r.arguments, r.input, env);
+      EXPECT_LT(Clock::now() - started, std::chrono::seconds(5)) << r.input;
+      const std::string& answer = r.arguments.empty() ? run.out : run.err;
+      EXPECT_NE(answer.find(kKeychainMessage), std::string::npos) << r.input << answer;
+    }
+
+    if (display) {
+      // The control: a client that lets the keyring prompt does wait here.
+      const int control = std::system(("timeout 2 secret-tool lookup service '" + kService +
+                                       "' account github-app >/dev/null 2>&1")
+                                          .c_str());
+      EXPECT_EQ(WEXITSTATUS(control), 124) << "a prompting lookup should have waited";
+    }
+
+    session.unlock();
+    std::shared_ptr<KeychainBackend> unlocked = keyring();
+    ASSERT_NE(unlocked, nullptr);
+    EXPECT_EQ(GitHubKeychain(kService, unlocked).load(), signedIn("ghu_kept"));
+    const testing::HelperRun status = testing::runHelper({}, R"({"operation":"status"})", env);
+    EXPECT_EQ(status.out, R"({"ok":{"id":4242,"login":"octocat","signedIn":true}})");
+    EXPECT_EQ(session.itemCount(), 1);
+  }
+}
+
+TEST_F(SecretServiceKeychainTest, StuckServiceCostsAtMostTheBudget) {
+  KeyringSession session;
+  ASSERT_TRUE(session.started());
+  const pid_t keyringPid = std::stoi(session.value("PELLOW_TEST_KEYRING_PID"));
+  ASSERT_GT(keyringPid, 1);
+  ASSERT_EQ(::kill(keyringPid, SIGSTOP), 0);
+  const Clock::time_point started = Clock::now();
+  // The service still owns its name, so it stays the store: no silent switch to the file store.
+  std::shared_ptr<KeychainBackend> backend = SecretServiceKeychainBackend::connect();
+  std::string error = "no backend";
+  if (backend) error = errorOf([&] { GitHubKeychain(kService, backend).load(); });
+  const auto elapsed = Clock::now() - started;
+  ::kill(keyringPid, SIGCONT);
+  EXPECT_EQ(error, kKeychainMessage);
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
+}
+
+TEST_F(SecretServiceKeychainTest, DefaultBackendFollowsTheSessionBus) {
+  const fs::path itemFile =
+      data_.path() + "/data/PellowGitHub/Keychain/com.pemberhollo.pellow.github.v1+github-app.item";
+  const auto saveWithDefault = [&] {
+    GitHubKeychain(kService, makeDefaultKeychainBackend()).save(signedIn("ghu_default"));
+  };
+  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  ::setenv("XDG_RUNTIME_DIR", data_.path().c_str(), 1);  // no "bus" socket in it
+  saveWithDefault();
+  EXPECT_TRUE(fs::exists(itemFile)) << "no bus: the file store";
+  fs::remove(itemFile);
+
+  {
+    KeyringSession busOnly(/*busOnly=*/true);
+    ASSERT_TRUE(busOnly.started());
+    saveWithDefault();
+    EXPECT_TRUE(fs::exists(itemFile)) << "a bus without a Secret Service: the file store";
+    fs::remove(itemFile);
+    // The activatable keyring was not started by asking.
+    EXPECT_EQ(capture("gdbus call --session --dest org.freedesktop.DBus --object-path "
+                      "/org/freedesktop/DBus --method org.freedesktop.DBus.NameHasOwner "
+                      "org.freedesktop.secrets"),
+              "(false,)\n");
+  }
+  {
+    KeyringSession session;
+    ASSERT_TRUE(session.started());
+    saveWithDefault();
+    EXPECT_FALSE(fs::exists(itemFile)) << "a Secret Service: the keyring";
+    EXPECT_EQ(session.itemCount(), 1);
+  }
+}
+
+}  // namespace
+}  // namespace pellow
