@@ -1,0 +1,46 @@
+// A private desktop for the dialog tests: an Xvfb server on a display number it picks itself
+// (-displayfd, so parallel tests never collide) and a D-Bus session bus, over which the
+// accessibility bus is activated on demand. No window manager runs: a client's own focus and
+// stacking requests take effect as they are.
+//
+//   veltra::test::DesktopSession desktop(folder);      // throws when it cannot start
+//   auto env = desktop.environment();                   // DISPLAY, DBUS_SESSION_BUS_ADDRESS, ...
+//
+// Everything it started is stopped by the destructor. Not thread-safe.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "tests/suite/gtk/TestProcess.h"
+
+namespace veltra::test {
+
+class DesktopSession {
+ public:
+  // `folder`: a private folder for the session's home, runtime folder and server logs.
+  explicit DesktopSession(const std::filesystem::path& folder);
+  ~DesktopSession();
+  DesktopSession(const DesktopSession&) = delete;
+  DesktopSession& operator=(const DesktopSession&) = delete;
+
+  const std::string& display() const { return display_; }  // ":N"
+  const std::string& busAddress() const { return busAddress_; }
+  // A complete environment for programs on this desktop: PATH, HOME, XDG_RUNTIME_DIR, DISPLAY,
+  // DBUS_SESSION_BUS_ADDRESS and an in-memory settings backend.
+  Environment environment() const;
+
+ private:
+  std::filesystem::path folder_;
+  std::string display_;
+  std::string busAddress_;
+  std::unique_ptr<TestProcess> server_;
+  std::unique_ptr<TestProcess> bus_;
+};
+
+// The session environment without any display: what a helper started from a service or an SSH
+// login without forwarding sees.
+Environment headlessEnvironment(const std::filesystem::path& folder);
+
+}  // namespace veltra::test

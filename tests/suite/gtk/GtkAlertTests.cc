@@ -1,0 +1,264 @@
+// The connection alert as a desktop dialog, end to end: the real suite-setup-helper with real
+// signed bundles shows it on a private Xvfb server; xdotool answers it like a user; the texts are
+// read back through the accessibility bus; the answer is checked in the consent file.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "VeltraSuiteSetup/VeltraSuiteConsent.h"
+#include "tests/suite/SuiteTestSupport.h"
+#include "tests/suite/gtk/AccessibleTree.h"
+#include "tests/suite/gtk/DesktopSession.h"
+#include "tests/suite/gtk/TestProcess.h"
+#include "tests/suite/gtk/X11Inspector.h"
+
+namespace veltra::test {
+namespace {
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+const std::string kMessage = "Connect your Veltra apps automatically?";
+const std::string kInformative =
+    "We've detected other Veltra apps are installed: Kesta, Sorel.\n\nGrant access between Veltra "
+    "apps to your connected mail accounts, calendars, and current notes folder, including search, "
+    "reviewed drafts, and AI use through Sorel's configured provider.\n\nWe'll also connect "
+    "verified Veltra apps you install later. Sending mail and saving changes still happen in the "
+    "owning app. You can disconnect any app in Connections.";
+const std::string kInstalledSet =
+    "com.pemberhollo.kesta|com.pemberhollo.pellow|com.pemberhollo.sorel";
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+class DialogTest : public ::testing::Test {
+ protected:
+  // One desktop per test process; this process talks to it too (accessibility, screenshots).
+  static void SetUpTestSuite() {
+    desktopFolder_ = new TempDir;
+    desktop_ = new DesktopSession(desktopFolder_->path());
+    ::setenv("DISPLAY", desktop_->display().c_str(), 1);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", desktop_->busAddress().c_str(), 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+  }
+  static void TearDownTestSuite() {
+    delete desktop_;
+    delete desktopFolder_;
+  }
+
+  void SetUp() override {
+    if (!haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
+    const fs::path apps = folder_ / "Apps";
+    for (const auto& [name, id] : {std::pair{"Pellow", "com.pemberhollo.pellow"},
+                                   {"Sorel", "com.pemberhollo.sorel"},
+                                   {"Kesta", "com.pemberhollo.kesta"}}) {
+      const fs::path bundle = makeBundle(apps, name, id);
+      codesign(bundle, pki().suiteTeam);
+      if (std::string_view(name) == "Pellow") pellow_ = bundle;
+    }
+    registry_ = folder_ / "registry";
+    fs::create_directories(registry_);
+  }
+
+  std::unique_ptr<TestProcess> startHelper(const Environment& env,
+                                           const std::string& helper = VELTRA_HELPER_PATH) {
+    // A new session has no controlling terminal: the dialog is the only way to ask.
+    return std::make_unique<TestProcess>(
+        std::vector<std::string>{helper, "--app", pellow_.string(), "--registry",
+                                 registry_.string(), "--prompt"},
+        SpawnOptions{.environment = env,
+                     .stdoutPath = folder_ / "stdout",
+                     .stderrPath = folder_ / "stderr",
+                     .newSession = true});
+  }
+
+  // The dialog's window once it is on screen; fails the test if the helper ends first.
+  unsigned long waitForDialog(TestProcess& helper) {
+    const auto deadline = std::chrono::steady_clock::now() + seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const RunResult found = xdotool({"search", "--onlyvisible", "--name", "^Connect your Veltra"});
+      if (found.status == 0 && !found.output.empty()) return std::stoul(found.output);
+      if (const auto status = helper.waitFor(std::chrono::milliseconds(100))) {
+        ADD_FAILURE() << "the helper ended with status " << *status << " before any dialog";
+        return 0;
+      }
+    }
+    ADD_FAILURE() << "no dialog within 30 seconds";
+    return 0;
+  }
+
+  RunResult xdotool(std::vector<std::string> args) {
+    args.insert(args.begin(), VELTRA_TEST_XDOTOOL);
+    return runBounded(args, desktop_->environment(), seconds(10));
+  }
+
+  int finish(TestProcess& helper) {
+    const auto status = helper.waitFor(seconds(30));
+    return status ? *status : -1;
+  }
+
+  std::optional<VeltraSuiteConsent> consent() {
+    const fs::path file = registry_ / ".suite-setup" / "consent-v1.json";
+    if (!fs::exists(file)) return std::nullopt;
+    return VeltraSuiteConsent::decoded(slurp(file));
+  }
+
+  std::string helperStdout() { return slurp(folder_ / "stdout"); }
+  std::string helperStderr() { return slurp(folder_ / "stderr"); }
+
+  static DesktopSession* desktop_;
+  static TempDir* desktopFolder_;
+  TempDir folder_;
+  fs::path pellow_;
+  fs::path registry_;
+};
+
+DesktopSession* DialogTest::desktop_ = nullptr;
+TempDir* DialogTest::desktopFolder_ = nullptr;
+
+TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
+  auto helper = startHelper(desktop_->environment());
+  const unsigned long window = waitForDialog(*helper);
+  ASSERT_NE(window, 0u);
+
+  EXPECT_EQ(xdotool({"getwindowname", std::to_string(window)}).output, kMessage + "\n");
+  X11Inspector x11;
+  EXPECT_TRUE(x11.keptAbove(window));
+  EXPECT_TRUE(x11.urgent(window));
+  EXPECT_EQ(x11.focus(), window);
+
+  const auto widgets = accessibleWidgets("suite-setup-helper", 2, seconds(30));
+  ASSERT_FALSE(widgets.empty()) << "the dialog never appeared on the accessibility bus";
+  std::vector<std::string> labels;
+  std::vector<AccessibleWidget> buttons;
+  for (const auto& widget : widgets) {
+    if (widget.role == "label") labels.push_back(widget.name);
+    if (widget.role == "push button") buttons.push_back(widget);
+  }
+  EXPECT_EQ(labels, (std::vector<std::string>{kMessage, kInformative}));
+  ASSERT_EQ(buttons.size(), 2u);
+  EXPECT_EQ(buttons[0].name, "Connect Veltra Apps");
+  EXPECT_EQ(buttons[1].name, "Keep Separate");
+  EXPECT_LT(buttons[0].x + buttons[0].width, buttons[1].x + 1) << "first button left of second";
+
+  fs::create_directories(VELTRA_GTK_ARTIFACT_DIR);
+  x11.savePng(window, fs::path(VELTRA_GTK_ARTIFACT_DIR) / "alert-dialog.png");
+
+  EXPECT_EQ(xdotool({"key", "Return"}).status, 0);
+  EXPECT_EQ(finish(*helper), 0);
+  const auto record = consent();
+  ASSERT_TRUE(record);
+  EXPECT_TRUE(record->enabled);
+  EXPECT_FALSE(record->declinedSet);
+  EXPECT_TRUE(record->approvedAt);
+  const auto answer = nlohmann::json::parse(helperStdout());
+  ASSERT_EQ(answer["apps"].size(), 2u);
+  for (const auto& app : answer["apps"]) EXPECT_EQ(app["added"], true) << app.dump();
+  EXPECT_EQ(helperStderr(), "");
+}
+
+// Every answer but the first button declines for the current set of installed apps.
+struct Decline {
+  const char* name;
+  void (*act)(DialogTest& test, unsigned long window, const std::vector<AccessibleWidget>&);
+};
+
+class DialogDecline : public DialogTest, public ::testing::WithParamInterface<Decline> {
+ public:
+  RunResult press(std::vector<std::string> args) { return xdotool(std::move(args)); }
+};
+
+TEST_P(DialogDecline, RecordsTheInstalledSet) {
+  auto helper = startHelper(desktop_->environment());
+  const unsigned long window = waitForDialog(*helper);
+  ASSERT_NE(window, 0u);
+  const auto widgets = accessibleWidgets("suite-setup-helper", 2, seconds(30));
+  ASSERT_FALSE(widgets.empty());
+  GetParam().act(*this, window, widgets);
+
+  EXPECT_EQ(finish(*helper), 0);
+  const auto record = consent();
+  ASSERT_TRUE(record);
+  EXPECT_FALSE(record->enabled);
+  EXPECT_EQ(record->declinedSet, kInstalledSet);
+  EXPECT_EQ(helperStdout(), "{\"apps\":[]}");
+  EXPECT_EQ(helperStderr(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, DialogDecline,
+    ::testing::Values(
+        Decline{"ClickKeepSeparate",
+                [](DialogTest& test, unsigned long, const std::vector<AccessibleWidget>& widgets) {
+                  for (const auto& w : widgets) {
+                    if (w.role != "push button" || w.name != "Keep Separate") continue;
+                    auto& self = static_cast<DialogDecline&>(test);
+                    EXPECT_EQ(self.press({"mousemove", "--sync", std::to_string(w.x + w.width / 2),
+                                          std::to_string(w.y + w.height / 2), "click", "1"})
+                                  .status,
+                              0);
+                    return;
+                  }
+                  ADD_FAILURE() << "no \"Keep Separate\" button";
+                }},
+        Decline{"CloseTheWindow",
+                [](DialogTest&, unsigned long window, const std::vector<AccessibleWidget>&) {
+                  X11Inspector().requestClose(window);
+                }},
+        Decline{"Escape",
+                [](DialogTest& test, unsigned long, const std::vector<AccessibleWidget>&) {
+                  EXPECT_EQ(static_cast<DialogDecline&>(test).press({"key", "Escape"}).status, 0);
+                }}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// With no way to show the alert the run fails without a word and records nothing, so that the
+// next run that can show it asks.
+TEST_F(DialogTest, WithoutDisplayOrTerminalFailsAndAsksLater) {
+  TempDir lonely;
+  const fs::path soleHelper = lonely / "suite-setup-helper";
+  fs::copy_file(VELTRA_HELPER_PATH, soleHelper);
+  fs::permissions(soleHelper, fs::perms::owner_all);
+
+  const Environment headless = headlessEnvironment(folder_ / "session");
+  Environment deadX11 = headless;
+  deadX11["DISPLAY"] = ":4095";
+  Environment deadWayland = headless;
+  deadWayland["WAYLAND_DISPLAY"] = "veltra-test-no-compositor";
+  struct Case {
+    const char* name;
+    Environment environment;
+    std::string helper;
+  };
+  const std::vector<Case> cases{
+      {"no display", headless, VELTRA_HELPER_PATH},
+      {"X11 display without a server", deadX11, VELTRA_HELPER_PATH},
+      {"Wayland display without a compositor", deadWayland, VELTRA_HELPER_PATH},
+      {"a display but no dialog module", desktop_->environment(), soleHelper.string()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto helper = startHelper(c.environment, c.helper);
+    EXPECT_EQ(finish(*helper), 1);
+    EXPECT_EQ(helperStdout(), "");
+    EXPECT_EQ(helperStderr(), "");
+    EXPECT_FALSE(consent()) << "an answer was recorded";
+  }
+
+  auto helper = startHelper(desktop_->environment());
+  ASSERT_NE(waitForDialog(*helper), 0u);
+  EXPECT_EQ(xdotool({"key", "Return"}).status, 0);
+  EXPECT_EQ(finish(*helper), 0);
+  ASSERT_TRUE(consent());
+  EXPECT_TRUE(consent()->enabled);
+}
+
+}  // namespace
+}  // namespace veltra::test
