@@ -89,7 +89,7 @@ HTTPResult GitHubURLSessionTransport::send(const HTTPRequest& request) {
     const PellowNetModule& module = netModule();
     void* created = module.transport_create(cString(config::webHost()), cString(config::apiHost()));
     if (created == nullptr) throw std::bad_alloc();
-    transport_ = std::unique_ptr<void, ModuleTransportDeleter>(created, {&module});
+    transport_ = std::unique_ptr<void, detail::ModuleTransportDeleter>(created, {&module});
   }
   const PellowNetModule& module = *transport_.get_deleter().module;
 

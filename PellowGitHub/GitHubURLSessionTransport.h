@@ -18,6 +18,15 @@
 #include "PellowGitHub/NetModuleABI.h"
 
 namespace pellow {
+namespace detail {
+
+// Destroys a transport of the network module through that module's own function.
+struct ModuleTransportDeleter {
+  const PellowNetModule* module = nullptr;
+  void operator()(void* transport) const noexcept { module->transport_destroy(transport); }
+};
+
+}  // namespace detail
 
 class GitHubURLSessionTransport final : public GitHubTransport {
  public:
@@ -35,12 +44,7 @@ class GitHubURLSessionTransport final : public GitHubTransport {
   HTTPResult send(const HTTPRequest& request) override;
 
  private:
-  struct ModuleTransportDeleter {
-    const PellowNetModule* module = nullptr;
-    void operator()(void* transport) const noexcept { module->transport_destroy(transport); }
-  };
-
-  std::unique_ptr<void, ModuleTransportDeleter> transport_;  // made on the first send
+  std::unique_ptr<void, detail::ModuleTransportDeleter> transport_;  // made on the first send
 };
 
 }  // namespace pellow

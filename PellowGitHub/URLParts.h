@@ -14,14 +14,14 @@
 namespace pellow {
 
 struct URLParts {
-  std::optional<std::string> scheme;    // always present, lower case
-  std::optional<std::string> user;      // present when written, even empty ("https://@host")
-  std::optional<std::string> password;  // present when written, even empty
-  std::optional<std::string> host;      // percent-escapes decoded
-  std::optional<std::string> port;      // only when a port number is written
-  std::optional<std::string> path;      // always present (maybe empty), exactly as written
-  std::optional<std::string> query;     // present, maybe empty, when the text has a "?"
-  std::optional<std::string> fragment;  // present, maybe empty, when the text has a "#"
+  std::optional<std::string> scheme{};    // always present, lower case
+  std::optional<std::string> user{};      // present when written, even empty ("https://@host")
+  std::optional<std::string> password{};  // present when written, even empty
+  std::optional<std::string> host{};      // percent-escapes decoded
+  std::optional<std::string> port{};      // only when a port number is written
+  std::optional<std::string> path{};      // always present (maybe empty), exactly as written
+  std::optional<std::string> query{};     // present, maybe empty, when the text has a "?"
+  std::optional<std::string> fragment{};  // present, maybe empty, when the text has a "#"
 };
 
 // The parts of `text` when it is an absolute "scheme://authority..." URL; nothing for anything

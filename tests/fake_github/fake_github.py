@@ -1,0 +1,276 @@
+#!/usr/bin/env python3
+"""A fake GitHub for tests: HTTPS on loopback, scripted over standard input.
+
+Start:
+    fake_github.py [--hosts github.com,api.github.com] [--fixtures DIR] [--routes FILE]
+
+It makes a throw-away test CA and a server certificate for the given host names (openssl CLI),
+listens on 127.0.0.1 on a free port, and writes one JSON line to standard output when it is
+ready:
+    {"port": 40123, "ca": "/tmp/fake-github-x/ca.pem"}
+
+Clients reach it through libcurl's connect-to ("github.com:443:127.0.0.1:40123") and trust the
+CA file. It then reads one JSON command per line on standard input and answers each with one
+JSON line on standard output:
+    {"op": "route", "route": {...}}   add a route                  -> {"ok": true}
+    {"op": "reset"}                   forget routes and requests   -> {"ok": true}
+    {"op": "requests"}                the requests received so far -> {"requests": [...]}
+End of input stops the service (and removes the CA and keys).
+
+A route answers one method and path:
+    {"method": "GET", "path": "/user",        path with query, or without it to match any query
+     "host": "api.github.com",                optional: only requests for this Host
+     "status": 200,                           default 200
+     "headers": [["Content-Type", "application/json"]],
+     "body": "text" | "body_file": "user.json" (in --fixtures) | "body_size": 4194304,
+     "body_byte": "x",                        filler for body_size, default "x"
+     "delay": 1.5,                            seconds to wait before answering
+     "hang": true,                            read the request, never answer
+     "stream": true,                          no Content-Length: the body ends when the
+                                              connection closes
+     "times": 2}                              answer this many times, then give way
+Routes added for the same method and path queue up: the first answers until its "times" run
+out, then the next one does ("pending", "pending", "authorized"). A route added without "times"
+answers for good. Requests that match no route get GitHub's 404 body.
+
+Built-in endpoints (answers computed from the request rather than scripted) are plain functions
+registered with @endpoint(method, path); a scripted route for the same method and path wins.
+
+Every request is recorded: {"method", "path", "host", "headers": [[name, value], ...], "body"}.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+NOT_FOUND = {"message": "Not Found", "documentation_url": "https://docs.github.com/rest"}
+
+# (method, path) -> function(request dict) -> route dict (same keys as a scripted route)
+ENDPOINTS = {}
+
+
+def endpoint(method, path):
+    def register(function):
+        ENDPOINTS[(method, path)] = function
+        return function
+    return register
+
+
+class State:
+    def __init__(self, fixtures):
+        self.fixtures = fixtures
+        self.lock = threading.Lock()
+        self.routes = {}  # (method, path) -> [route, ...]
+        self.requests = []
+        self.stopping = threading.Event()
+
+    def add_route(self, route):
+        if "method" not in route or "path" not in route:
+            raise ValueError("a route needs a method and a path")
+        with self.lock:
+            self.routes.setdefault((route["method"], route["path"]), []).append(dict(route))
+
+    def reset(self):
+        with self.lock:
+            self.routes.clear()
+            self.requests.clear()
+
+    def record(self, request):
+        with self.lock:
+            self.requests.append(request)
+
+    def recorded(self):
+        with self.lock:
+            return list(self.requests)
+
+    def answer_for(self, request):
+        """The route that answers `request`, used up by one if it counts its answers."""
+        full = request["path"]
+        bare = full.split("?", 1)[0]
+        with self.lock:
+            for key in ((request["method"], full), (request["method"], bare)):
+                queue = self.routes.get(key, [])
+                for route in queue:
+                    if route.get("host") not in (None, request["host"]):
+                        continue
+                    if "times" in route:
+                        route["times"] -= 1
+                        if route["times"] <= 0:
+                            queue.remove(route)
+                    return route
+        for key in ((request["method"], full), (request["method"], bare)):
+            if key in ENDPOINTS:
+                return ENDPOINTS[key](request)
+        return {"status": 404, "headers": [["Content-Type", "application/json; charset=utf-8"]],
+                "body": json.dumps(NOT_FOUND)}
+
+    def body_of(self, route):
+        if "body_file" in route:
+            with open(os.path.join(self.fixtures, route["body_file"]), "rb") as f:
+                return f.read()
+        if "body_size" in route:
+            return route.get("body_byte", "x").encode()[:1] * int(route["body_size"])
+        body = route.get("body", "")
+        return body.encode() if isinstance(body, str) else bytes(body)
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def version_string(self):
+        return "FakeGitHub"
+
+    def handle_any(self):
+        state = self.server.state
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        request = {
+            "method": self.command,
+            "path": self.path,
+            "host": (self.headers.get("Host") or "").split(":")[0],
+            "headers": [[k, v] for k, v in self.headers.items()],
+            "body": body.decode("utf-8", "replace"),
+        }
+        state.record(request)
+        route = state.answer_for(request)
+        if route.get("hang"):
+            state.stopping.wait()
+            self.close_connection = True
+            return
+        if route.get("delay"):
+            if state.stopping.wait(float(route["delay"])):
+                return
+        payload = state.body_of(route)
+        self.send_response(int(route.get("status", 200)))
+        headers = route.get("headers", [])
+        if isinstance(headers, dict):
+            headers = list(headers.items())
+        for name, value in headers:
+            self.send_header(name, value)
+        if route.get("stream"):
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(len(payload)))
+        self.end_headers()
+        if self.command != "HEAD":
+            for start in range(0, len(payload), 65536):
+                self.wfile.write(payload[start:start + 65536])
+
+    do_GET = do_POST = do_PUT = do_PATCH = do_DELETE = do_HEAD = handle_any
+
+    def log_message(self, format, *args):
+        pass
+
+
+class FakeServer(ThreadingHTTPServer):
+    daemon_threads = True
+
+    def __init__(self, state, context):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.state = state
+        self.context = context
+
+    def finish_request(self, request, client_address):
+        # The TLS handshake runs in the connection's own thread, so a client that never
+        # completes it blocks nobody else.
+        try:
+            request = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        super().finish_request(request, client_address)
+
+    def handle_error(self, request, client_address):
+        pass  # clients that hang up early are part of the tests
+
+
+def make_certificates(folder, hosts):
+    """A CA and a server certificate for `hosts`, signed by it. Returns (ca, cert, key)."""
+    def run(*args):
+        subprocess.run(["openssl", *args], cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+    curve = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    run("req", "-x509", *curve, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+        "-subj", "/CN=Fake GitHub Test CA",
+        "-addext", "basicConstraints=critical,CA:TRUE",
+        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("req", *curve, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=" + hosts[0])
+    with open(os.path.join(folder, "server.ext"), "w") as f:
+        f.write("subjectAltName=" + ",".join("DNS:" + h for h in hosts) + "\n")
+        f.write("basicConstraints=critical,CA:FALSE\n")
+        f.write("keyUsage=critical,digitalSignature\n")
+        f.write("extendedKeyUsage=serverAuth\n")
+    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+        "-set_serial", str(int(time.time() * 1000)), "-days", "2",
+        "-extfile", "server.ext", "-out", "server.pem")
+    return tuple(os.path.join(folder, n) for n in ("ca.pem", "server.pem", "server.key"))
+
+
+def serve_commands(state, output):
+    for line in sys.stdin:
+        line = line.strip()
+        if not line:
+            continue
+        try:
+            command = json.loads(line)
+            op = command.get("op")
+            if op == "route":
+                state.add_route(command["route"])
+                answer = {"ok": True}
+            elif op == "reset":
+                state.reset()
+                answer = {"ok": True}
+            elif op == "requests":
+                answer = {"requests": state.recorded()}
+            else:
+                answer = {"error": "unknown op %r" % op}
+        except (ValueError, KeyError, TypeError, AttributeError) as error:
+            answer = {"error": str(error)}
+        output.write(json.dumps(answer) + "\n")
+        output.flush()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--hosts", default="github.com,api.github.com")
+    parser.add_argument("--fixtures", default=os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "github"))
+    parser.add_argument("--routes", help="JSON file with a list of routes to start with")
+    options = parser.parse_args()
+
+    hosts = [h for h in options.hosts.split(",") if h]
+    folder = tempfile.mkdtemp(prefix="fake-github-")
+    try:
+        ca, cert, key = make_certificates(folder, hosts)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        state = State(options.fixtures)
+        if options.routes:
+            with open(options.routes) as f:
+                for route in json.load(f):
+                    state.add_route(route)
+        server = FakeServer(state, context)
+        thread = threading.Thread(target=server.serve_forever, daemon=True)
+        thread.start()
+        output = sys.stdout
+        output.write(json.dumps({"port": server.server_address[1], "ca": ca}) + "\n")
+        output.flush()
+        serve_commands(state, output)
+        state.stopping.set()
+        server.shutdown()
+        server.server_close()
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
