@@ -60,7 +60,7 @@ typedef struct PellowNetURLParts {
   PellowNetString password;
   PellowNetString host;
   PellowNetString port;  // only when written explicitly
-  PellowNetString path;  // as written (not decoded)
+  PellowNetString path;  // always present, maybe empty; as written (not decoded)
   PellowNetString query;
   PellowNetString fragment;
 } PellowNetURLParts;
@@ -84,10 +84,12 @@ typedef struct PellowNetModule {
   // --- Unicode and locale (ICU).
   // Whether the code point is in a general category L*, M* or N*.
   int (*is_alphanumeric)(uint32_t code_point);
-  // The number of user-perceived characters (extended grapheme clusters) of UTF-8 text.
+  // The number of user-perceived characters (extended grapheme clusters) of UTF-8 text;
+  // SIZE_MAX when ICU cannot count it.
   size_t (*grapheme_count)(PellowNetString utf8);
   // Formats a time of day in the short time style of the default locale and time zone.
-  // Writes at most `capacity` bytes of UTF-8 (no terminator) and returns the full length.
+  // Writes at most `capacity` bytes of UTF-8 (no terminator) and returns the full length;
+  // SIZE_MAX when ICU cannot format it.
   size_t (*format_short_time)(double seconds_since_1970, char* out, size_t capacity);
 } PellowNetModule;
 
