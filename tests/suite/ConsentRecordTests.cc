@@ -70,6 +70,7 @@ struct BadFile {
   const char* name;
   const char* json;
 };
+void PrintTo(const BadFile& c, std::ostream* out) { *out << c.name; }
 
 class ConsentDecodingFailure : public testing::TestWithParam<BadFile> {};
 

@@ -128,6 +128,7 @@ struct UnsafeCase {
   const char* name;
   std::function<void(const fs::path& dir, const fs::path& registry)> spoil;
 };
+void PrintTo(const UnsafeCase& c, std::ostream* out) { *out << c.name; }
 
 class UnsafeStore : public ConsentStore, public testing::WithParamInterface<UnsafeCase> {};
 

@@ -98,6 +98,7 @@ struct SuffixCase {
   const char* registry;
   bool isolated;
 };
+void PrintTo(const SuffixCase& c, std::ostream* out) { *out << c.registry; }
 
 class SharedRegistrySuffix : public testing::TestWithParam<SuffixCase> {};
 

@@ -20,6 +20,7 @@ struct LookupCase {
   const char* option;
   std::optional<std::string> expected;
 };
+void PrintTo(const LookupCase& c, std::ostream* out) { *out << c.name; }
 
 class OptionLookup : public testing::TestWithParam<LookupCase> {};
 

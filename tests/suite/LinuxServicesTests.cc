@@ -138,6 +138,7 @@ struct TerminalCase {
   std::string typed;
   int expected;
 };
+void PrintTo(const TerminalCase& c, std::ostream* out) { *out << c.name; }
 
 class TerminalAlert : public testing::TestWithParam<TerminalCase> {};
 

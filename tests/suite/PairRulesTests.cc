@@ -38,6 +38,7 @@ struct PermitCase {
   std::optional<std::string> team;
   bool expected;
 };
+void PrintTo(const PermitCase& c, std::ostream* out) { *out << c.name; }
 
 VeltraSuiteConsent with(const std::function<void(VeltraSuiteConsent&)>& change) {
   VeltraSuiteConsent record;
@@ -234,6 +235,7 @@ struct AnswerCase {
   bool accepted;
   bool clearBlocked;
 };
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
 
 class SuiteAnswer : public testing::TestWithParam<AnswerCase> {};
 

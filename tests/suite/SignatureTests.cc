@@ -20,6 +20,7 @@ struct SignatureCase {
   bool expected;
   const char* verifyAs = kSorel;
 };
+void PrintTo(const SignatureCase& c, std::ostream* out) { *out << c.name; }
 
 fs::path signedSorel(const fs::path& folder) {
   const fs::path bundle = test::makeBundle(folder, "Sorel", kSorel);

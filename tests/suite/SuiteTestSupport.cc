@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -114,8 +115,12 @@ void issue(const fs::path& dir, const std::string& name, const std::string& subj
   const fs::path csr = dir / (name + ".csr");
   openssl({"req", "-new", "-key", key.string(), "-subj", subject, "-out", csr.string()});
   writeFile(dir / (name + ".ext"), ext);
+  // A random serial: "-CAcreateserial" would write a serial file beside the shared anchor,
+  // which test processes running side by side would race on.
+  static std::mt19937_64 random(std::random_device{}());
+  const std::string serial = std::to_string(random() >> 2);
   openssl({"x509", "-req", "-in", csr.string(), "-CA", caCert.string(), "-CAkey", caKey.string(),
-           "-CAcreateserial", "-days", "30", "-sha256", "-extfile",
+           "-set_serial", serial, "-days", "30", "-sha256", "-extfile",
            (dir / (name + ".ext")).string(), "-out", (dir / (name + ".pem")).string()});
 }
 

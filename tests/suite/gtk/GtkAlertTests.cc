@@ -65,7 +65,9 @@ class DialogTest : public ::testing::Test {
       if (std::string_view(name) == "Pellow") pellow_ = bundle;
     }
     registry_ = folder_ / "registry";
+    // The consent store accepts only a private folder.
     fs::create_directories(registry_);
+    fs::permissions(registry_, fs::perms::owner_all);
   }
 
   std::unique_ptr<TestProcess> startHelper(const Environment& env,
@@ -131,6 +133,7 @@ TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
 
   EXPECT_EQ(xdotool({"getwindowname", std::to_string(window)}).output, kMessage + "\n");
   X11Inspector x11;
+  std::cerr << "DBG " << runBounded({"/usr/bin/xprop", "-id", std::to_string(window)}, desktop_->environment(), seconds(5)).output;
   EXPECT_TRUE(x11.keptAbove(window));
   EXPECT_TRUE(x11.urgent(window));
   EXPECT_EQ(x11.focus(), window);
