@@ -36,6 +36,9 @@ answers for good. Requests that match no route get GitHub's 404 body.
 Built-in endpoints (answers computed from the request rather than scripted) are plain functions
 registered with @endpoint(method, path); a scripted route for the same method and path wins.
 
+Paths with parameters ("/repos/{owner}/{repo}", the installation listings) are answered by
+rest_endpoints.py, after the scripted routes and the endpoints above.
+
 Every request is recorded: {"method", "path", "host", "headers": [[name, value], ...], "body"}.
 """
 
@@ -50,6 +53,8 @@ import tempfile
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+import rest_endpoints  # GitHub's REST answers for repositories and installations
 
 NOT_FOUND = {"message": "Not Found", "documentation_url": "https://docs.github.com/rest"}
 
@@ -109,6 +114,9 @@ class State:
         for key in ((request["method"], full), (request["method"], bare)):
             if key in ENDPOINTS:
                 return ENDPOINTS[key](request)
+        built_in = rest_endpoints.answer_for(request)
+        if built_in is not None:
+            return built_in
         return {"status": 404, "headers": [["Content-Type", "application/json; charset=utf-8"]],
                 "body": json.dumps(NOT_FOUND)}
 

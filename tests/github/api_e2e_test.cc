@@ -97,6 +97,26 @@ TEST_F(APIEndToEnd, ValidRepositoryAnswersAllSixKeys) {
   EXPECT_EQ(requests[0].header("User-Agent"), "Pellow-macOS");
 }
 
+TEST_F(APIEndToEnd, ServiceKnowsRepositoriesAndInstallationsUnscripted) {
+  EXPECT_EQ(check(kWeb + "/Pemberhollo/Notes.git").out,
+            R"({"ok":{"account":{"id":42,"login":"octocat","signedIn":true},)"
+            R"("defaultBranch":"master","id":1296269,"private":false,"remote":")" +
+                escaped(kWeb + "/Pemberhollo/Notes.git") + R"(","slug":"Pemberhollo\/Notes"}})");
+  EXPECT_EQ(helper.json(R"({"operation":"installations"})").out,
+            R"({"ok":{"hasMore":false,"items":[{"id":1,"login":"octocat"},)"
+            R"({"id":3,"login":"octocat"}]}})");
+  EXPECT_EQ(helper.json(R"({"operation":"installations","page":2})").out,
+            R"({"ok":{"hasMore":false,"items":[]}})");
+  EXPECT_EQ(helper.json(R"({"operation":"repositories","installation":3})").out,
+            R"({"ok":{"hasMore":false,"items":[{"defaultBranch":"master","private":false,)"
+            R"("slug":"octocat\/Hello-World"}]}})");
+  EXPECT_EQ(helper.json(R"({"operation":"repositories","installation":2})").out,
+            escaped(errorAnswer(
+                "Pellow cannot access this repository. Allow Pellow Notes Sync to access it on "
+                "GitHub, then refresh. Organization repositories may need administrator "
+                "approval.")));
+}
+
 TEST_F(APIEndToEnd, RepositoryCheckOutcomes) {
   const std::string invalid = "Enter owner/repository or its " + kWeb + "/owner/repository URL.";
   nlohmann::json archived = writableRepository();
