@@ -197,6 +197,10 @@ PellowNetResult CurlTransport::perform(const PellowNetRequest& request,
   const std::string methodText(method);
   if (method == "GET") {
     ok = ok && set(easy, CURLOPT_HTTPGET, 1L);
+  } else if (method == "HEAD") {
+    // A HEAD answer announces a body it does not carry.
+    ok = ok && set(easy, CURLOPT_NOBODY, 1L) &&
+         set(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(0));
   } else {
     // The body goes as it is, with its length; libcurl does not copy it.
     ok = ok && set(easy, CURLOPT_POST, 1L) &&

@@ -145,6 +145,27 @@ TEST_F(TransportTest, SendsTheRequestAsGivenAndReturnsTheResponse) {
   EXPECT_EQ(received[0].header("Expect"), std::nullopt);
 }
 
+TEST_F(TransportTest, OtherMethodsCarryTheirBodyAndHeadNone) {
+  github.route({.method = "DELETE", .path = "/applications/x/grant", .status = 204});
+  github.route({.method = "HEAD", .path = "/user", .body = "announced, never sent"});
+  HTTPRequest remove = get(api("/applications/x/grant"));
+  remove.method = "DELETE";
+  remove.body = R"({"access_token":"t"})";
+  EXPECT_EQ(transport.send(remove).response.statusCode, 204);
+  HTTPRequest head = get(api("/user"));
+  head.method = "HEAD";
+  head.timeout = std::chrono::seconds(5);  // a HEAD that waited for the body would run out
+  const HTTPResult result = transport.send(head);
+  EXPECT_EQ(result.response.statusCode, 200);
+  EXPECT_EQ(result.body, "");
+
+  const std::vector<FakeRequest> received = github.requests();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].method, "DELETE");
+  EXPECT_EQ(received[0].body, remove.body);
+  EXPECT_EQ(received[1].method, "HEAD");
+}
+
 TEST_F(TransportTest, ReturnsARedirectionWithoutFollowingIt) {
   github.route({.path = "/repos/octo/old",
                 .status = 302,
