@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "VeltraSuiteSetup/GtkAlertPresenter.h"
 #include "VeltraSuiteSetup/Platform.h"
+#include "VeltraSuiteSetup/SystemAlertPresenter.h"
 #include "suite-setup-helper/VeltraSuiteHelper.h"
 
 int main(int argc, char** argv) {
   // A closed stdout must end in status 1, not in a signal.
   ::signal(SIGPIPE, SIG_IGN);
+  // The desktop dialog when a display is available; its module is loaded only to show an alert.
+  veltra::SystemAlertPresenter::installGraphicalPresenter(&veltra::makeGtkAlertPresenter);
   std::optional<std::string> answer;
   try {
     answer = veltra::VeltraSuiteHelper::run(std::vector<std::string>(argv, argv + argc),

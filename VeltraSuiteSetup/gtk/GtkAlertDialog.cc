@@ -1,0 +1,102 @@
+// The alert as a GtkMessageDialog: the toolkit's default message style (no icon in GTK 3), the
+// primary and secondary texts, and one button per label in the given order.
+
+#include "VeltraSuiteSetup/gtk/GtkAlertDialog.h"
+
+#include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
+#include <memory>
+
+namespace veltra::gtkalert {
+namespace {
+
+struct WidgetDestroyer {
+  void operator()(GtkWidget* widget) const noexcept { gtk_widget_destroy(widget); }
+};
+using OwnedDialog = std::unique_ptr<GtkWidget, WidgetDestroyer>;
+
+// Brings the dialog to the front as the application the user is working with now. On X11 a
+// timestamp fresh from the server makes the window manager's focus-stealing prevention treat the
+// request as the user's latest action, which is what a question the user must answer needs.
+void present(GtkWindow* window) {
+  gtk_widget_realize(GTK_WIDGET(window));
+#ifdef GDK_WINDOWING_X11
+  GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window));
+  if (gdkWindow != nullptr && GDK_IS_X11_WINDOW(gdkWindow)) {
+    gtk_window_present_with_time(window, gdk_x11_get_server_time(gdkWindow));
+    return;
+  }
+#endif
+  gtk_window_present(window);
+}
+
+// Presenting a window that is not yet on screen only maps it; the focus request itself has to
+// wait until it is mapped. Without a window manager (a kiosk session, a bare X server) nobody
+// else would ever give the dialog the keyboard.
+gboolean presentOnceMapped(GtkWidget* widget, GdkEvent*, gpointer) {
+  g_signal_handlers_disconnect_by_func(widget, reinterpret_cast<gpointer>(&presentOnceMapped),
+                                       nullptr);
+  present(GTK_WINDOW(widget));
+  return FALSE;
+}
+
+// Lets GTK finish unmapping and destroying the window, so that the dialog has left the screen
+// before the caller goes on. Bounded: a busy event source must not keep the helper here.
+void flushPendingEvents() {
+  for (int round = 0; round < 1000 && gtk_events_pending(); ++round) {
+    gtk_main_iteration_do(FALSE);
+  }
+  if (GdkDisplay* display = gdk_display_get_default()) gdk_display_sync(display);
+}
+
+}  // namespace
+
+int runDialog(const DialogContent& content) noexcept {
+  OwnedDialog dialog(gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
+                                            GTK_BUTTONS_NONE, "%s", content.message));
+  GtkWindow* window = GTK_WINDOW(dialog.get());
+  gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog.get()), "%s",
+                                           content.informative);
+
+  // Labels go in as plain text: gtk_dialog_add_button would read "_" as a mnemonic marker.
+  GtkWidget* defaultButton = nullptr;
+  for (std::size_t index = 0; index < content.buttons.size(); ++index) {
+    GtkWidget* button = gtk_button_new_with_label(content.buttons[index]);
+    gtk_widget_set_can_default(button, TRUE);
+    gtk_dialog_add_action_widget(GTK_DIALOG(dialog.get()), button, static_cast<gint>(index));
+    gtk_widget_show(button);
+    if (index == 0) defaultButton = button;
+  }
+  if (defaultButton != nullptr) {
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog.get()), 0);
+    // The message labels are selectable and would otherwise take the focus; with the default
+    // button focused, Enter and Space both answer it.
+    gtk_window_set_focus(window, defaultButton);
+  }
+
+  // A message dialog has no title of its own; the window list and the task switcher would show
+  // an unnamed window, so it carries the question.
+  gtk_window_set_title(window, content.message);
+  gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+  gtk_window_set_keep_above(window, TRUE);
+  g_signal_connect(dialog.get(), "map-event", G_CALLBACK(&presentOnceMapped), nullptr);
+  present(window);
+  // Set once the window exists on the server: GDK drops the hint on a window that is not
+  // shown yet.
+  gtk_window_set_urgency_hint(window, TRUE);
+
+  const gint response = gtk_dialog_run(GTK_DIALOG(dialog.get()));
+  dialog.reset();
+  flushPendingEvents();
+  // Escape, the window manager's close button and a destroyed window answer with GTK's negative
+  // response codes: they are no button.
+  if (response >= 0 && static_cast<std::size_t>(response) < content.buttons.size()) {
+    return static_cast<int>(response);
+  }
+  return -1;
+}
+
+}  // namespace veltra::gtkalert
