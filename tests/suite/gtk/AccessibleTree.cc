@@ -26,7 +26,8 @@ void collect(AtspiAccessible* node, int depth, std::vector<AccessibleWidget>& ou
   widget.role = takeString(atspi_accessible_get_role_name(node, nullptr));
   widget.name = takeString(atspi_accessible_get_name(node, nullptr));
   if (AtspiComponent* component = atspi_accessible_get_component_iface(node)) {
-    if (AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
+    if (AtspiRect* rect =
+            atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
       widget = {widget.role, widget.name, rect->x, rect->y, rect->width, rect->height};
       g_free(rect);
     }

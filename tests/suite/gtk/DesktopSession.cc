@@ -52,9 +52,8 @@ DesktopSession::DesktopSession(const fs::path& folder) : folder_(folder) {
     server_ = std::make_unique<TestProcess>(
         std::vector<std::string>{VELTRA_TEST_XVFB, "-displayfd", std::to_string(ready.write),
                                  "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
-        SpawnOptions{.environment = base,
-                     .stderrPath = folder_ / "xvfb.log",
-                     .inheritedFd = ready.write});
+        SpawnOptions{
+            .environment = base, .stderrPath = folder_ / "xvfb.log", .inheritedFd = ready.write});
     ready.closeWrite();
     display_ = ":" + readLineWithin(ready.read, seconds(15));
   }
@@ -64,9 +63,8 @@ DesktopSession::DesktopSession(const fs::path& folder) : folder_(folder) {
     bus_ = std::make_unique<TestProcess>(
         std::vector<std::string>{VELTRA_TEST_DBUS_DAEMON, "--session", "--nofork", "--nopidfile",
                                  "--print-address=" + std::to_string(ready.write)},
-        SpawnOptions{.environment = base,
-                     .stderrPath = folder_ / "dbus.log",
-                     .inheritedFd = ready.write});
+        SpawnOptions{
+            .environment = base, .stderrPath = folder_ / "dbus.log", .inheritedFd = ready.write});
     ready.closeWrite();
     busAddress_ = readLineWithin(ready.read, seconds(15));
   }

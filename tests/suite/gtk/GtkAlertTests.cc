@@ -86,7 +86,8 @@ class DialogTest : public ::testing::Test {
   unsigned long waitForDialog(TestProcess& helper) {
     const auto deadline = std::chrono::steady_clock::now() + seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-      const RunResult found = xdotool({"search", "--onlyvisible", "--name", "^Connect your Veltra"});
+      const RunResult found =
+          xdotool({"search", "--onlyvisible", "--name", "^Connect your Veltra"});
       if (found.status == 0 && !found.output.empty()) return std::stoul(found.output);
       if (const auto status = helper.waitFor(std::chrono::milliseconds(100))) {
         ADD_FAILURE() << "the helper ended with status " << *status << " before any dialog";
@@ -133,7 +134,6 @@ TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
 
   EXPECT_EQ(xdotool({"getwindowname", std::to_string(window)}).output, kMessage + "\n");
   X11Inspector x11;
-  std::cerr << "DBG " << runBounded({"/usr/bin/xprop", "-id", std::to_string(window)}, desktop_->environment(), seconds(5)).output;
   EXPECT_TRUE(x11.keptAbove(window));
   EXPECT_TRUE(x11.urgent(window));
   EXPECT_EQ(x11.focus(), window);
@@ -173,6 +173,8 @@ struct Decline {
   const char* name;
   void (*act)(DialogTest& test, unsigned long window, const std::vector<AccessibleWidget>&);
 };
+
+void PrintTo(const Decline& decline, std::ostream* out) { *out << decline.name; }
 
 class DialogDecline : public DialogTest, public ::testing::WithParamInterface<Decline> {
  public:

@@ -22,11 +22,11 @@ namespace veltra::test {
 using Environment = std::map<std::string, std::string>;
 
 struct SpawnOptions {
-  Environment environment;            // the child's whole environment
+  Environment environment;                // the child's whole environment
   std::filesystem::path stdoutPath = {};  // empty: /dev/null
   std::filesystem::path stderrPath = {};  // empty: /dev/null
-  bool newSession = false;            // setsid(): no controlling terminal
-  int inheritedFd = -1;               // a descriptor the child keeps open under its own number
+  bool newSession = false;                // setsid(): no controlling terminal
+  int inheritedFd = -1;                   // a descriptor the child keeps open under its own number
 };
 
 class TestProcess {
