@@ -17,8 +17,8 @@ std::filesystem::path homeDirectory() {
   std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
   passwd entry{};
   passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr && found->pw_dir != nullptr && *found->pw_dir != '\0') {
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr && *found->pw_dir != '\0') {
     return found->pw_dir;
   }
   throw std::runtime_error("no home folder");
