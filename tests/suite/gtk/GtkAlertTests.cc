@@ -168,6 +168,24 @@ TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
   EXPECT_EQ(helperStderr(), "");
 }
 
+// Runs that show no alert must not pay for GTK: the module is not even opened.
+TEST_F(DialogTest, ListingAllAppsNeverLoadsTheDialogModule) {
+  Environment env = desktop_->environment();
+  env["LD_DEBUG"] = "files";  // the dynamic loader reports every object it opens on stderr
+  TestProcess helper({VELTRA_HELPER_PATH, "--app", pellow_.string(), "--registry",
+                      registry_.string(), "--available", "--prompt", "--force"},
+                     {.environment = env,
+                      .stdoutPath = folder_ / "stdout",
+                      .stderrPath = folder_ / "stderr",
+                      .newSession = true});
+  EXPECT_EQ(helper.waitFor(seconds(30)), 0);
+  EXPECT_NE(helperStdout().find("com.pemberhollo.sorel"), std::string::npos);
+  const std::string loaded = helperStderr();
+  EXPECT_NE(loaded.find("libc.so.6"), std::string::npos) << "the loader reported nothing";
+  EXPECT_EQ(loaded.find("veltra-gtk-alert"), std::string::npos);
+  EXPECT_EQ(loaded.find("libgtk-3"), std::string::npos);
+}
+
 // Every answer but the first button declines for the current set of installed apps.
 struct Decline {
   const char* name;
