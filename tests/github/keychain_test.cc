@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -167,13 +168,6 @@ TEST_F(GitHubKeychainTest, DeleteSucceedsWhetherOrNotTheItemExists) {
   backend->failing[Operation::remove] = KeychainStatus::interactionNotAllowed;
   EXPECT_EQ(errorOf([&] { keychain.deleteItem(); }), kKeychainMessage);
   EXPECT_NE(backend->find(kService), nullptr);
-}
-
-TEST_F(GitHubKeychainTest, CopiesShareTheBackend) {
-  const GitHubKeychain copy = keychain;
-  copy.save(signedIn());
-  EXPECT_EQ(keychain.load(), signedIn());
-  EXPECT_EQ(copy.service, kService);
 }
 
 }  // namespace
