@@ -40,30 +40,15 @@ inline std::string fixture(const std::string& name) {
 
 class DesktopTest : public ::testing::Test {
  protected:
-  // Stores a credential of `account` (or a bare token when account is 0); `expiresIn` seconds
-  // from now, when given, with a refresh token.
+  // Stores a credential of `account`, or a bare token when account is 0.
   void storeCredential(std::int64_t account, const std::string& login = "octocat",
-                       const std::string& token = "ghu_stored",
-                       std::optional<double> expiresIn = std::nullopt) {
+                       const std::string& token = "ghu_stored") {
     nlohmann::json object{{"accessToken", token}};
     if (account != 0) {
       object["accountID"] = account;
       object["login"] = login;
     }
-    if (expiresIn) {
-      const Date now = Date::now();
-      object["expiresAt"] = (now + *expiresIn).sinceReferenceDate;
-      object["refreshToken"] = "ghr_stored";
-      object["refreshExpiresAt"] = (now + 15811200.0).sinceReferenceDate;
-      object["clientID"] = "Iv1.stored";
-    }
     backend->put(config::kKeychainService, object.dump());
-  }
-
-  std::optional<nlohmann::json> storedCredential() const {
-    const auto* item = backend->find(config::kKeychainService);
-    if (item == nullptr) return std::nullopt;
-    return nlohmann::json::parse(item->data);
   }
 
   std::size_t keychainReads() const {

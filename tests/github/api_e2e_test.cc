@@ -241,19 +241,6 @@ TEST_F(APIEndToEnd, ListingsAgainstGitHubsDocumentedPages) {
                    }));
 }
 
-TEST_F(APIEndToEnd, InvalidInstallationFailsBeforeTheKeychain) {
-  // With nothing stored, reading the keychain would fail with the sign-in message instead.
-  helper.json(R"({"operation":"disconnect"})");
-  for (const char* installation : {"\"1\"", "0", "null", "2.5"}) {
-    const HelperRun run = helper.json(
-        std::string(R"({"operation":"repositories","installation":)") + installation + "}");
-    EXPECT_EQ(run.out, R"({"error":"Choose a GitHub account first."})") << installation;
-  }
-  EXPECT_EQ(helper.json(R"({"operation":"repositories"})").out,
-            R"({"error":"Choose a GitHub account first."})");
-  EXPECT_TRUE(helper.github.requests().empty());
-}
-
 TEST_F(APIEndToEnd, ExpiringCredentialIsRenewedOnceBeforeTheFirstRequest) {
   helper.signIn(42, "octocat", "ghu_old", 30.0);
   FakeRoute refresh = withFile(route("POST", "/login/oauth/access_token"), "token-expiring.json");

@@ -120,13 +120,6 @@ TEST_F(CredentialModeEndToEnd, SilentCasesTouchNeitherKeychainNorNetwork) {
             answerFor("ghu_stored"));
 }
 
-TEST_F(CredentialModeEndToEnd, TokenWithALineBreakIsNotPrinted) {
-  helper.signIn(42, "octocat", "ghu_x\npath=evil");
-  const HelperRun run = get("protocol=https\nhost=" + kHost + "\npath=o/n\n");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
-}
-
 TEST_F(CredentialModeEndToEnd, ConcurrentHelpersRenewOnce) {
   helper.signIn(42, "octocat", "ghu_old", 30.0);
   // Slow enough that the others are all waiting for the lock while the first one renews; every
