@@ -13,10 +13,21 @@
 namespace veltra::gtkalert {
 namespace {
 
+// A toplevel belongs to GTK's list of toplevels, which drops it when it is destroyed. Our own
+// reference keeps the object valid until we let go, however the window ended; destroying a
+// destroyed widget again is harmless.
 struct WidgetDestroyer {
-  void operator()(GtkWidget* widget) const noexcept { gtk_widget_destroy(widget); }
+  void operator()(GtkWidget* widget) const noexcept {
+    gtk_widget_destroy(widget);
+    g_object_unref(widget);
+  }
 };
 using OwnedDialog = std::unique_ptr<GtkWidget, WidgetDestroyer>;
+
+OwnedDialog ownedDialog(GtkWidget* widget) {
+  g_object_ref(widget);
+  return OwnedDialog(widget);
+}
 
 // Brings the dialog to the front as the application the user is working with now. On X11 a
 // timestamp fresh from the server makes the window manager's focus-stealing prevention treat the
@@ -55,8 +66,8 @@ void flushPendingEvents() {
 }  // namespace
 
 int runDialog(const DialogContent& content) noexcept {
-  OwnedDialog dialog(gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
-                                            GTK_BUTTONS_NONE, "%s", content.message));
+  OwnedDialog dialog = ownedDialog(gtk_message_dialog_new(
+      nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_NONE, "%s", content.message));
   GtkWindow* window = GTK_WINDOW(dialog.get());
   gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog.get()), "%s",
                                            content.informative);
