@@ -15,10 +15,11 @@
 //
 // runModal shows a modal message dialog: the message text as primary and the informative text as
 // secondary text, the buttons in order with the first as the default (Enter answers it), kept
-// above other windows, focused and marked urgent. Returns kAlertFirstButtonReturn + the index of
-// the chosen button, or kGtkAlertClosedReturn when the window was closed any other way (Escape,
-// the window manager's close button), which callers count as declined. If the display connection
-// is lost while the dialog is up, GTK ends the process with status 1.
+// above other windows, focused and marked urgent (on Wayland the compositor alone decides
+// stacking and focus). Returns kAlertFirstButtonReturn + the index of the chosen button, or
+// kGtkAlertClosedReturn when the window was closed any other way (Escape, the window manager's
+// close button), which callers count as declined. If the display connection is lost while the
+// dialog is up, GTK ends the process with status 1.
 //
 // Threading: GTK is single-threaded. Make the presenter and call runModal on one thread only, the
 // same for the life of the process (the helper's main thread).
