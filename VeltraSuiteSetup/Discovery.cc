@@ -1,6 +1,7 @@
 // Installed-app discovery: one candidate location per catalogue app, kept only when verified.
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "VeltraSuiteSetup/SuiteCatalogue.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
@@ -40,6 +41,23 @@ std::vector<VeltraInstalledApp> VeltraSuiteSetup::installed(std::string_view loc
 std::vector<VeltraInstalledApp> VeltraSuiteSetup::installed(std::string_view local,
                                                             const fs::path& appURL, bool isolated) {
   return installed(local, appURL, isolated, VeltraPlatform::system());
+}
+
+std::string VeltraInstalledApp::encoded() const {
+  return nlohmann::json{{"bundleId", bundleId}, {"name", name}, {"path", path}}.dump();
+}
+
+VeltraInstalledApp VeltraInstalledApp::decoded(std::string_view bytes) {
+  const auto object = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  if (!object.is_object()) throw DecodingError("expected a JSON object");
+  auto text = [&object](const char* key) {
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_string()) {
+      throw DecodingError(std::string("expected a string for key \"") + key + "\"");
+    }
+    return it->get<std::string>();
+  };
+  return VeltraInstalledApp{text("bundleId"), text("name"), text("path")};
 }
 
 std::string VeltraSuiteSetup::installedSetKey(const std::vector<VeltraInstalledApp>& apps) {

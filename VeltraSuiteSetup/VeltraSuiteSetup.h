@@ -36,6 +36,11 @@ struct VeltraInstalledApp {
   std::string bundleId;
   std::string name;
   std::string path;  // absolute, no trailing "/"
+
+  // {"bundleId":…,"name":…,"path":…}, compact.
+  std::string encoded() const;
+  // Requires the three keys as strings, ignores others; throws DecodingError.
+  static VeltraInstalledApp decoded(std::string_view bytes);
 };
 
 using ConsentChange = std::function<void(VeltraSuiteConsent&)>;

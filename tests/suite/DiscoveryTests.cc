@@ -118,3 +118,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace veltra
+
+namespace veltra {
+namespace {
+
+TEST(InstalledAppJson, RoundTripsAndIsStrict) {
+  const VeltraInstalledApp app{"com.pemberhollo.sorel", "Sorel", "/Applications/Sorel.app"};
+  const auto back = VeltraInstalledApp::decoded(app.encoded());
+  EXPECT_EQ(back.bundleId, app.bundleId);
+  EXPECT_EQ(back.name, app.name);
+  EXPECT_EQ(back.path, app.path);
+  EXPECT_NO_THROW(VeltraInstalledApp::decoded(R"({"bundleId":"a","name":"b","path":"c","x":1})"));
+  EXPECT_THROW(VeltraInstalledApp::decoded(R"({"bundleId":"a","name":"b"})"), DecodingError);
+  EXPECT_THROW(VeltraInstalledApp::decoded(R"({"bundleId":"a","name":"b","path":null})"),
+               DecodingError);
+  EXPECT_THROW(VeltraInstalledApp::decoded(R"({"bundleId":"a","name":2,"path":"c"})"),
+               DecodingError);
+  EXPECT_THROW(VeltraInstalledApp::decoded("[]"), DecodingError);
+}
+
+}  // namespace
+}  // namespace veltra
