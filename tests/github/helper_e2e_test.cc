@@ -20,7 +20,8 @@ class HelperFrame : public ::testing::Test {
   EnvironmentChanges env() const {
     return {{"HOME", home.path()},
             {"XDG_DATA_HOME", home.path() + "/data"},
-            {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
+            {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
+            {"XDG_RUNTIME_DIR", home.path()}};
   }
   HelperRun json(const std::string& input) { return runHelper({}, input, env()); }
 };

@@ -13,8 +13,8 @@ namespace {
 
 std::vector<std::string> heavyLibrariesLoaded(const HelperRun& run) {
   std::vector<std::string> found;
-  for (const char* name : {"libcurl", "libicu", "libglib", "libsecret", "libgio", "libssl",
-                           "pellow-net.so"}) {
+  for (const char* name :
+       {"libcurl", "libicu", "libglib", "libsecret", "libgio", "libssl", "pellow-net.so"}) {
     if (run.err.find(name) != std::string::npos) found.emplace_back(name);
   }
   return found;
@@ -25,19 +25,32 @@ TEST(StartupBudget, LightRunsLoadNoHeavyLibrary) {
   const EnvironmentChanges env{{"HOME", home.path()},
                                {"XDG_DATA_HOME", home.path() + "/data"},
                                {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
+                               {"XDG_RUNTIME_DIR", home.path()},
                                {"LD_DEBUG", "files"}};
+  // A stored, non-expiring credential in the file store: the common case of every fetch and push.
+  EnvironmentChanges quiet = env;
+  quiet.erase("LD_DEBUG");
+  const HelperRun saved = runHelper(
+      {}, R"({"operation":"save","credential":{"accessToken":"tok","accountID":7,"login":"octo"}})",
+      quiet);
+  ASSERT_EQ(saved.out, R"({"ok":{"id":7,"login":"octo","signedIn":true}})");
+
   struct Case {
     std::vector<std::string> arguments;
     std::string input;
+    std::string out;
   };
   const Case cases[] = {
-      {{}, R"({"operation":"status"})"},
-      {{}, R"({"operation":"nonsense"})"},
-      {{"credential", "7", "get"}, "protocol=https\nhost=github.com\npath=octo/notes.git\n"},
-      {{"credential", "7", "store"}, "protocol=https\n"},
+      {{}, R"({"operation":"status"})", R"({"ok":{"id":7,"login":"octo","signedIn":true}})"},
+      {{}, R"({"operation":"nonsense"})", R"({"error":"Invalid GitHub operation."})"},
+      {{"credential", "7", "get"},
+       "protocol=https\nhost=github.com\npath=octo/notes.git\n",
+       "username=x-access-token\npassword=tok\n\n"},
+      {{"credential", "7", "store"}, "protocol=https\n", ""},
   };
   for (const auto& c : cases) {
     const HelperRun run = runHelper(c.arguments, c.input, env);
+    EXPECT_EQ(run.out, c.out);
     ASSERT_NE(run.err.find("calling init"), std::string::npos) << "no loader trace";
     EXPECT_EQ(heavyLibrariesLoaded(run), std::vector<std::string>{}) << c.input;
   }
@@ -50,6 +63,7 @@ TEST(StartupBudget, HelperCarriesItsOwnCxxRuntime) {
                                   {{"HOME", home.path()},
                                    {"XDG_DATA_HOME", home.path()},
                                    {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
+                                   {"XDG_RUNTIME_DIR", home.path()},
                                    {"LD_DEBUG", "files"}});
   EXPECT_EQ(run.err.find("libstdc++"), std::string::npos);
 }
