@@ -1,5 +1,6 @@
 #include "VeltraSuiteSetup/VeltraSuiteBootstrap.h"
 
+#include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
@@ -99,6 +100,9 @@ void runLoop(std::weak_ptr<VeltraSuiteBootstrap> weak,
     }
     if (!state->sleep(cycle)) break;
   }
+  // The signature checks left per-thread OpenSSL state; free it now rather than in a thread-exit
+  // handler that may not get to run before the process ends.
+  OPENSSL_thread_stop();
   state->markEnded();
 }
 
