@@ -43,11 +43,6 @@ class ConnectLaunch : public testing::Test {
   }
 };
 
-TEST_F(ConnectLaunch, ConnectApprovesAnInstalledPair) {
-  connect(kSorel);
-  EXPECT_TRUE(S::read(registry).permits(kPellow, kSorel, S::team()));
-}
-
 TEST_F(ConnectLaunch, ConnectRefusals) {
   EXPECT_EQ(codeOf([&] { connect(kKesta); }), 260) << "not installed";
   EXPECT_EQ(codeOf([&] { connect(kPellow); }), 257) << "an app with itself";

@@ -88,14 +88,6 @@ TEST_F(HelperRun, ForceAndPromptAreIgnoredWithAvailable) {
   EXPECT_TRUE(fake.alerts.shown.empty());
 }
 
-TEST_F(HelperRun, AddThenListShowsAdded) {
-  const auto answer = run({"--add", "com.pemberhollo.sorel"});
-  ASSERT_TRUE(answer);
-  const auto json = nlohmann::json::parse(*answer);
-  ASSERT_EQ(json["apps"].size(), 1u);
-  EXPECT_EQ(json["apps"][0]["added"], true);
-}
-
 TEST_F(HelperRun, FailuresGiveNoAnswer) {
   EXPECT_FALSE(H::run({"suite-setup-helper"}, fake.platform));
   EXPECT_FALSE(run({"--add", "com.pemberhollo.kesta"}));
@@ -115,25 +107,6 @@ TEST_F(HelperRun, InvalidUtf8IsRefusedByTheWriter) {
   EXPECT_FALSE(H::run(
       {"h", "--app", (odd / "Pellow.app").string(), "--registry", registry.string(), "--available"},
       fake.platform));
-}
-
-TEST_F(HelperRun, RunningFlagPerMode) {
-  fake.workspace.running = {
-      {std::string("com.pemberhollo.sorel"), fs::path("/elsewhere/Sorel.app")}};
-  fake.verifier.add("/elsewhere/Sorel.app", "com.pemberhollo.sorel");
-  auto json = nlohmann::json::parse(run({"--available"}).value());
-  EXPECT_EQ(json["apps"][0]["running"], false) << "isolated: a copy elsewhere does not count";
-
-  // Shared mode finds Sorel through the registry lookup and counts any genuine copy.
-  const fs::path shared = dir / "VeltraIntegration" / "registry" / "v1";
-  fs::create_directories(shared);
-  fs::permissions(shared, fs::perms::owner_all);
-  fake.workspace.registry["com.pemberhollo.sorel"] = apps / "Sorel.app";
-  json = nlohmann::json::parse(H::run({"h", "--app", (apps / "Pellow.app").string(), "--registry",
-                                       shared.string() + "/", "--available"},
-                                      fake.platform)
-                                   .value());
-  EXPECT_EQ(json["apps"][0]["running"], true);
 }
 
 }  // namespace

@@ -95,18 +95,6 @@ TEST_F(Scan, AlertTextsAndAcceptance) {
   EXPECT_TRUE(promptLockFree());
 }
 
-TEST_F(Scan, DeclineIsRememberedPerInstalledSet) {
-  fake.alerts.answers = {kDecline, kDecline};
-  EXPECT_TRUE(scan(false, true).empty());
-  EXPECT_EQ(S::read(registry).declinedSet, "com.pemberhollo.pellow|com.pemberhollo.sorel");
-  EXPECT_FALSE(S::read(registry).enabled);
-  EXPECT_TRUE(scan(false, true).empty());
-  EXPECT_EQ(fake.alerts.shown.size(), 1u) << "same apps: not asked again";
-  install(kKesta);
-  EXPECT_TRUE(scan(false, true).empty());
-  EXPECT_EQ(fake.alerts.shown.size(), 2u) << "one more app: asked again";
-}
-
 TEST_F(Scan, ForcedAlertAfterAcceptanceClearsBlockedPairs) {
   fake.alerts.answers = {kAccept, kAccept};
   scan(false, true);
@@ -116,13 +104,6 @@ TEST_F(Scan, ForcedAlertAfterAcceptanceClearsBlockedPairs) {
   EXPECT_EQ(scan(true, false), (std::vector<std::string>{"Sorel"}));
   EXPECT_EQ(fake.alerts.shown.size(), 2u);
   EXPECT_TRUE(S::read(registry).blockedPairs.empty());
-}
-
-TEST_F(Scan, ForcedDeclineSwitchesTheSuiteOff) {
-  fake.alerts.answers = {kAccept, kDecline};
-  scan(false, true);
-  scan(true, false);
-  EXPECT_FALSE(S::read(registry).enabled);
 }
 
 TEST_F(Scan, BusyPromptLockAnswersEmptyAtOnce) {
@@ -148,15 +129,6 @@ TEST_F(Scan, PromptLockSymlinkIs513) {
     EXPECT_EQ(error.code(), CocoaError::fileWriteNoPermission);
   }
   EXPECT_TRUE(fake.alerts.shown.empty());
-}
-
-TEST_F(Scan, AlertThatCannotBeShownRecordsNothing) {
-  fake.alerts.answers.clear();
-  EXPECT_THROW(scan(false, true), std::system_error);
-  const VeltraSuiteConsent record = S::read(registry);
-  EXPECT_FALSE(record.declinedSet);
-  EXPECT_FALSE(record.enabled);
-  EXPECT_TRUE(promptLockFree());
 }
 
 TEST_F(Scan, UnreadableConsentFileFailsBeforeAnyAlert) {
