@@ -15,7 +15,7 @@
 #include "tests/suite/gtk/AccessibleTree.h"
 #include "tests/suite/gtk/DesktopSession.h"
 #include "tests/suite/gtk/TestProcess.h"
-#include "tests/suite/gtk/X11Inspector.h"
+#include "tests/suite/gtk/X11WindowReader.h"
 
 namespace veltra::test {
 namespace {
@@ -133,7 +133,7 @@ TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
   ASSERT_NE(window, 0u);
 
   EXPECT_EQ(xdotool({"getwindowname", std::to_string(window)}).output, kMessage + "\n");
-  X11Inspector x11;
+  X11WindowReader x11;
   EXPECT_TRUE(x11.keptAbove(window));
   EXPECT_TRUE(x11.urgent(window));
   EXPECT_EQ(x11.focus(), window);
@@ -234,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                 }},
         Decline{"CloseTheWindow",
                 [](DialogTest&, unsigned long window, const std::vector<AccessibleWidget>&) {
-                  X11Inspector().requestClose(window);
+                  X11WindowReader().requestClose(window);
                 }},
         Decline{"Escape",
                 [](DialogTest& test, unsigned long, const std::vector<AccessibleWidget>&) {

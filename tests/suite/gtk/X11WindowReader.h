@@ -1,7 +1,7 @@
 // What the dialog tests look at and do on the X server beyond what xdotool offers: a window's
 // state hints, the input focus, the window manager's close request, and a PNG of a window.
 //
-//   veltra::test::X11Inspector x;        // connects to $DISPLAY (set before the first use)
+//   veltra::test::X11WindowReader x;        // connects to $DISPLAY (set before the first use)
 //   if (x.keptAbove(window)) ...
 //
 // One connection per process, opened on first use through GDK. Not thread-safe.
@@ -11,10 +11,10 @@
 
 namespace veltra::test {
 
-class X11Inspector {
+class X11WindowReader {
  public:
   // Throws std::runtime_error when $DISPLAY cannot be opened.
-  X11Inspector();
+  X11WindowReader();
 
   bool keptAbove(unsigned long window);  // _NET_WM_STATE holds _NET_WM_STATE_ABOVE
   bool urgent(unsigned long window);     // WM_HINTS carries the urgency flag

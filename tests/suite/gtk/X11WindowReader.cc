@@ -1,4 +1,4 @@
-#include "tests/suite/gtk/X11Inspector.h"
+#include "tests/suite/gtk/X11WindowReader.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -26,9 +26,9 @@ Display* xdisplay() { return gdk_x11_display_get_xdisplay(display()); }
 
 }  // namespace
 
-X11Inspector::X11Inspector() { static_cast<void>(display()); }
+X11WindowReader::X11WindowReader() { static_cast<void>(display()); }
 
-bool X11Inspector::keptAbove(unsigned long window) {
+bool X11WindowReader::keptAbove(unsigned long window) {
   Display* x = xdisplay();
   const Atom state = XInternAtom(x, "_NET_WM_STATE", False);
   const Atom above = XInternAtom(x, "_NET_WM_STATE_ABOVE", False);
@@ -51,7 +51,7 @@ bool X11Inspector::keptAbove(unsigned long window) {
   return found;
 }
 
-bool X11Inspector::urgent(unsigned long window) {
+bool X11WindowReader::urgent(unsigned long window) {
   gdk_x11_display_error_trap_push(display());
   XWMHints* hints = XGetWMHints(xdisplay(), window);
   gdk_x11_display_error_trap_pop_ignored(display());
@@ -61,14 +61,14 @@ bool X11Inspector::urgent(unsigned long window) {
   return flag;
 }
 
-unsigned long X11Inspector::focus() {
+unsigned long X11WindowReader::focus() {
   Window focused = None;
   int revert = 0;
   XGetInputFocus(xdisplay(), &focused, &revert);
   return focused;
 }
 
-void X11Inspector::requestClose(unsigned long window) {
+void X11WindowReader::requestClose(unsigned long window) {
   Display* x = xdisplay();
   XEvent event{};
   event.xclient.type = ClientMessage;
@@ -81,7 +81,7 @@ void X11Inspector::requestClose(unsigned long window) {
   XFlush(x);
 }
 
-void X11Inspector::savePng(unsigned long window, const std::filesystem::path& path) {
+void X11WindowReader::savePng(unsigned long window, const std::filesystem::path& path) {
   GdkWindow* foreign = gdk_x11_window_foreign_new_for_display(display(), window);
   if (foreign == nullptr) throw std::runtime_error("no such window");
   const int width = gdk_window_get_width(foreign);
