@@ -198,6 +198,9 @@ TEST_F(ConsentStore, ParentSymlinkAboveTheRegistryIsRefused) {
   EXPECT_EQ(cocoaCode([&] { S::update(linked, enable); }), 257);
   EXPECT_FALSE(fs::exists(dir / "real" / "inner" / ".suite-setup"));
   EXPECT_EQ(cocoaCode([&] { S::checkPrivatePath(linked, true); }), 257);
+  // Once the store exists behind the link, reading through the link is refused as well.
+  S::update(dir / "real" / "inner", enable);
+  EXPECT_EQ(cocoaCode([&] { S::read(linked); }), 257);
 }
 
 TEST_F(ConsentStore, LockFileSymlinkIs513) {
