@@ -3,8 +3,13 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_TEST_FLAGS = -DPELLOW_TEST_SEAMS=ON -DPELLOW_WERROR=$(if $(CI),ON,OFF)
+# `make install` and `make package`: a release build without test seams or tests.
+RELEASE_BUILD ?= build-release
+PREFIX     ?= /usr/local
+CMAKE_RELEASE_FLAGS = -DCMAKE_BUILD_TYPE=Release -DPELLOW_TEST_SEAMS=OFF -DPELLOW_BUILD_TESTS=OFF \
+  $(if $(VELTRA_TRUST_ANCHOR),-DVELTRA_TRUST_ANCHOR=$(abspath $(VELTRA_TRUST_ANCHOR)))
 
-.PHONY: all deps test test-sanitize demo bench format clean
+.PHONY: all deps test test-sanitize demo bench install package format clean
 
 all: deps
 	cmake -S . -B $(BUILD) $(CMAKE_TEST_FLAGS)
@@ -35,8 +40,18 @@ bench: deps
 	cmake --build $(BUILD) -j $(JOBS)
 	bench/run.sh $(BUILD)
 
+install: deps
+	cmake -S . -B $(RELEASE_BUILD) $(CMAKE_RELEASE_FLAGS)
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	cmake --install $(RELEASE_BUILD) --prefix $(PREFIX)
+
+package: deps
+	cmake -S . -B $(RELEASE_BUILD) $(CMAKE_RELEASE_FLAGS)
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	cd $(RELEASE_BUILD) && cpack -G DEB
+
 format:
 	git ls-files '*.cc' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)
