@@ -1,0 +1,89 @@
+// The classification of GitHub API answers: getJSON with a transport that returns a fuzzed
+// status, headers and body. The result is a JSON object or a PellowError with one of the
+// classification messages; only a 2xx body is ever parsed.
+//
+// Input: two bytes of status (big-endian, taken modulo 600), then header lines "Name: value"
+// up to an empty line, then the body.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "PellowGitHub/GitHubAPI.h"
+#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/GitHubDesktop.h"
+#include "PellowGitHub/Json.h"
+#include "PellowGitHub/PellowError.h"
+#include "tests/github/FakeKeychainBackend.h"
+
+namespace {
+
+class ScriptedTransport final : public pellow::GitHubTransport {
+ public:
+  explicit ScriptedTransport(pellow::HTTPResult result) : result_(std::move(result)) {}
+  pellow::HTTPResult send(const pellow::HTTPRequest& request) override {
+    pellow::HTTPResult result = result_;
+    result.response.url = request.url;
+    return result;
+  }
+
+ private:
+  pellow::HTTPResult result_;
+};
+
+pellow::HTTPResult parseInput(std::string_view input) {
+  pellow::HTTPResult result;
+  result.response.statusCode =
+      static_cast<long>(((static_cast<unsigned>(static_cast<unsigned char>(input[0])) << 8U) |
+                         static_cast<unsigned char>(input[1])) %
+                        600U);
+  input.remove_prefix(2);
+  while (!input.empty()) {
+    const auto end = input.find('\n');
+    const std::string_view line = input.substr(0, end);
+    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
+    if (line.empty()) break;
+    const auto colon = line.find(':');
+    std::string_view value = colon == std::string_view::npos ? "" : line.substr(colon + 1);
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    result.response.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+  }
+  result.body = std::string(input);
+  return result;
+}
+
+bool isClassificationMessage(std::string_view message) {
+  return message == pellow::kNotAnObjectMessage || message == pellow::kRepositoryAccessMessage ||
+         message == pellow::kSignInExpiredMessage || message == pellow::kRepositoryMovedMessage ||
+         message == pellow::kRepositoryCheckFailedMessage ||
+         message.starts_with("GitHub\u2019s request limit was reached.");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const pellow::HTTPResult scripted =
+      parseInput(std::string_view(reinterpret_cast<const char*>(data), size));
+  const long status = scripted.response.statusCode;
+
+  pellow::GitHubDesktop desktop{
+      std::make_shared<ScriptedTransport>(scripted),
+      pellow::GitHubKeychain(std::string(pellow::config::kKeychainService),
+                             std::make_shared<pellow::testing::FakeKeychainBackend>())};
+  pellow::GitHubCredential credential("ghu_fuzz");
+  try {
+    const nlohmann::json object = desktop.getJSON("/repos/octocat/hello", credential);
+    if (status < 200 || status > 299 || !object.is_object()) std::abort();
+  } catch (const pellow::PellowError& error) {
+    if (!isClassificationMessage(error.message())) std::abort();
+  } catch (const pellow::json::JsonSyntaxError&) {
+    if (status < 200 || status > 299) std::abort();
+  }
+  // Any other exception escapes and is reported by the fuzzer.
+  return 0;
+}
