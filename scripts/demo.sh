@@ -212,22 +212,32 @@ chapter "Part two: git over HTTPS with github-helper as its credential helper"
 account=$(field "$credential" 'a["accountID"]')
 helper_config="$bin/github-helper credential $account"
 git_ok=1
-if [ "$(id -u)" -ne 0 ]; then
+# The end-to-end tests use the same port; take turns with them.
+if { exec {port_lock}>>/tmp/pellow-git-e2e-443.lock; } 2>/dev/null; then
+  flock -w 300 "$port_lock" || fail "port 443 stayed taken by the end-to-end tests"
+else
+  port_lock=''
+fi
+if ! reason=$(python3 -c '
+import socket
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+try:
+    s.bind(("127.0.0.1", 443))
+except OSError as error:
+    print(error.strerror)
+    raise SystemExit(1)'); then
   git_ok=0
-  say "Skipped: git needs 127.0.0.1:443"
+  say "Skipped: git needs 127.0.0.1:443 ($reason)"
   note "git sends the port along with the host name when it is not 443, and github-helper answers \
 only for the plain GitHub web host, so the git server must listen on 127.0.0.1:443. Binding a port \
-below 1024 needs root; run 'make demo' as root to see this part."
+below 1024 needs root (or CAP_NET_BIND_SERVICE), and nothing else may listen there; run \
+'make demo' as root to see this part."
+  [ -n "$port_lock" ] && exec {port_lock}>&-
+  port_lock=''
 fi
 
 if [ "$git_ok" -eq 1 ]; then
-  # The end-to-end tests use the same port; take turns with them.
-  exec {port_lock}>/tmp/pellow-git-e2e-443.lock
-  flock -w 300 "$port_lock" || fail "port 443 stayed taken by the end-to-end tests"
-  if ! python3 -c 'import socket; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); s.bind(("127.0.0.1", 443))' 2>/dev/null; then
-    fail "127.0.0.1:443 is in use by another program; stop it and run the demo again"
-  fi
-
   say "Start a git server over HTTPS that knows only the current access token"
   repos="$work/git-server"
   mkdir -p "$repos/octocat" "$work/seed"
@@ -261,7 +271,7 @@ EOF
 authentication: user \"x-access-token\", password = the current token."
 
   say "Clone with github-helper as the credential helper"
-  note "These two settings are all the app configures; --config stores them in the clone:"
+  note "These settings are all the app configures; --config stores them in the clone:"
   shown_command git clone --config credential.helper= --config "'credential.helper=$helper_config'" \
     --config credential.useHttpPath=true "$remote" notes
   git clone --config credential.helper= --config "credential.helper=$helper_config" \
@@ -310,7 +320,7 @@ without another renewal."
   printf '%s\n' "$request" | "$bin/github-helper" credential "$account" get | show
   note "The notes repository on the server:"
   git --git-dir "$repos/octocat/notes.git" log --format='%h %s' main | show
-  note "Passwords the server accepted, in order (one per authenticated request):"
+  note "Passwords the server accepted, in order, with the number of requests that used each:"
   python3 -c '
 import json, sys
 seen = []
@@ -326,7 +336,7 @@ for password, count in seen:
   exec {git_in}>&-
   wait "$git_pid" 2>/dev/null || true
   git_in='' git_pid=''
-  exec {port_lock}>&-
+  [ -n "$port_lock" ] && exec {port_lock}>&-
   port_lock=''
 fi
 
@@ -342,7 +352,8 @@ anchor="$build/veltra-dev-anchor"
 [ -f "$anchor/anchor.key" ] || fail "this build has a release trust anchor; the demo signs with \
 the development anchor that a build without VELTRA_TRUST_ANCHOR makes"
 suite="$work/suite"
-"$root/tools/veltra-demo-bundles.sh" "$build" "$suite" >/dev/null
+"$root/tools/veltra-demo-bundles.sh" "$build" "$suite" >/dev/null ||
+  fail "could not make the signed bundles with the anchor in $anchor"
 apps="$suite/apps" registry="$suite/registry"
 note "Each bundle is signed by veltra-codesign with a code-signing certificate of the suite \
 team, issued by this build's development trust anchor ($anchor):"
@@ -352,7 +363,7 @@ note "A bundle, its manifest and the detached CMS signature over the manifest:"
 python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1])), indent=2))' \
   "$apps/Sorel.app/Contents/_CodeSignature/CodeResources.json" | show
 note "openssl checks the same signature against the anchor:"
-openssl cms -verify -binary -inform DER -purpose any -noout \
+openssl cms -verify -binary -inform DER -purpose any -out /dev/null \
   -in "$apps/Sorel.app/Contents/_CodeSignature/CodeResources.p7s" \
   -content "$apps/Sorel.app/Contents/_CodeSignature/CodeResources.json" \
   -CAfile "$anchor/anchor.pem" 2>&1 | show
@@ -366,7 +377,7 @@ suite() {
   local status=0
   shown_command suite-setup-helper --app "\$DEMO/suite/apps/Pellow.app" --registry "\$DEMO/suite/registry" "$@"
   answer=$("$bin/suite-setup-helper" --app "$apps/Pellow.app" --registry "$registry" "$@") || status=$?
-  printf '%s\n' "${answer//$work/\$DEMO}" | fold -w 96 | show
+  printf '%s\n' "$answer" | show
   printf '     (exit %d)\n' "$status"
   return "$status"
 }
@@ -403,8 +414,9 @@ say "The consent file it leaves in the registry folder"
 ls -la "$registry/.suite-setup" | sed "s|$work|\$DEMO|" | tail -n +2 | show
 python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1])), indent=2))' \
   "$registry/.suite-setup/consent-v1.json" | show
-note "Shared by every suite app that uses this registry; it records the approved pair, who \
-approved it and when (milliseconds since 1970)."
+note "Shared by every suite app that uses this registry. Approving one pair switched the suite \
+on for approved pairs only (\"pairOnly\"): every other pair of the six suite apps is blocked \
+until it is approved in turn. \"approvedAt\" is the moment, in milliseconds since 1970."
 
 say "A bundle that was changed after signing is not a suite app any more"
 printf 'tampered\n' >>"$apps/Kesta.app/Contents/Resources/about.txt"
@@ -420,6 +432,7 @@ printf '     output: "%s"  (exit %d)\n' "$out" "$status"
 [ "$status" -eq 1 ] && [ -z "$out" ] || fail "expected status 1 and no output"
 
 chapter "Done"
+if [ "$git_ok" -eq 1 ]; then git_done="git clone and two pushes (one with a renewed token)"
+else git_done="(git skipped: no port 443)"; fi
 note "Both helpers did their real work: a device-flow sign-in, repository checks and listings, \
-git clone and two pushes (one with a renewed token), and the suite apps verified, connected and \
-launched."
+$git_done, and the suite apps verified, connected and launched."
