@@ -4,13 +4,13 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git openssl python3 clang-format
+  build-essential cmake pkg-config git openssl python3 clang-format clang libclang-rt-14-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libicu-dev uuid-dev
   libsecret-1-dev libglib2.0-dev libgtk-3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gnome-keyring dbus dbus-x11 libsecret-tools xvfb xauth xdotool at-spi2-core
 )
-if [ "${1:-}" = "--bench" ]; then packages+=(hyperfine gh); fi
+if [ "${1:-}" = "--bench" ]; then packages+=(hyperfine gh time curl); fi
 
 missing=()
 for p in "${packages[@]}"; do
