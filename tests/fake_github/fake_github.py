@@ -28,6 +28,8 @@ A route answers one method and path:
      "hang": true,                            read the request, never answer
      "stream": true,                          no Content-Length: the body ends when the
                                               connection closes
+     "drop_after": 100,                       announce the whole body, send only its first
+                                              100 bytes, then drop the connection
      "times": 2}                              answer this many times, then give way
 Routes added for the same method and path queue up: the first answers until its "times" run
 out, then the next one does ("pending", "pending", "authorized"). A route added without "times"
@@ -46,6 +48,7 @@ import argparse
 import json
 import os
 import shutil
+import socket
 import ssl
 import subprocess
 import sys
@@ -170,8 +173,22 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Content-Length", str(len(payload)))
         self.end_headers()
         if self.command != "HEAD":
-            for start in range(0, len(payload), 65536):
-                self.wfile.write(payload[start:start + 65536])
+            sent = payload
+            if "drop_after" in route:
+                sent = payload[:int(route["drop_after"])]
+            for start in range(0, len(sent), 65536):
+                self.wfile.write(sent[start:start + 65536])
+            if "drop_after" in route:
+                self.drop_connection()
+
+    def drop_connection(self):
+        """Ends the connection mid-body: no more bytes, no TLS close_notify."""
+        self.wfile.flush()
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
 
     do_GET = do_POST = do_PUT = do_PATCH = do_DELETE = do_HEAD = handle_any
 

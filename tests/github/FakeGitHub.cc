@@ -137,6 +137,7 @@ void FakeGitHub::route(const FakeRoute& route) {
   if (route.hang) json["hang"] = true;
   if (route.stream) json["stream"] = true;
   if (route.times) json["times"] = *route.times;
+  if (route.dropAfter) json["drop_after"] = *route.dropAfter;
   const auto answer =
       nlohmann::json::parse(command(nlohmann::json{{"op", "route"}, {"route", json}}.dump()));
   if (!answer.contains("ok"))

@@ -39,6 +39,7 @@ struct FakeRoute {
   bool hang = false;                      // read the request and never answer
   bool stream = false;                    // no Content-Length: the body ends at the close
   std::optional<int> times{};             // answer this often, then let the next route answer
+  std::optional<std::size_t> dropAfter{};  // send only this much of the body, then drop
 };
 
 // A request as the service received it.

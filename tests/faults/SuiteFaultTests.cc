@@ -1,0 +1,167 @@
+// Faults under the consent store: a disk that fails writes, fsync or rename on ".suite-setup"
+// (through the failing_disk library, linked into this program and preloaded into the helper).
+// Every failed change must end in 512 (the helper: status 1, no output) with the old consent
+// file as it was, no temporary file left and "state.lock" free for the next writer.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+
+#include "VeltraSuiteSetup/CocoaError.h"
+#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "tests/suite/HelperProcess.h"
+#include "tests/suite/SuiteTestSupport.h"
+
+namespace veltra {
+namespace {
+
+namespace fs = std::filesystem;
+using S = VeltraSuiteSetup;
+constexpr const char* kPellow = "com.pemberhollo.pellow";
+constexpr const char* kSorel = "com.pemberhollo.sorel";
+constexpr const char* kKesta = "com.pemberhollo.kesta";
+
+// Sets the failing disk's variables in this process (and so in the helpers it starts) for as
+// long as it lives.
+class FailingDisk {
+ public:
+  FailingDisk(const fs::path& folder, const char* ops, bool preload = false) {
+    ::setenv("FAULT_DISK_PATTERN", (folder.string() + "/*").c_str(), 1);
+    ::setenv("FAULT_DISK_OPS", ops, 1);
+    ::setenv("FAULT_DISK_ERRNO", "28", 1);  // ENOSPC
+    if (preload) {
+      ::setenv("LD_PRELOAD", FAILING_DISK_PATH, 1);
+      ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    }
+  }
+  ~FailingDisk() {
+    for (const char* name : {"FAULT_DISK_PATTERN", "FAULT_DISK_OPS", "FAULT_DISK_ERRNO",
+                             "LD_PRELOAD", "ASAN_OPTIONS"}) {
+      ::unsetenv(name);
+    }
+  }
+  FailingDisk(const FailingDisk&) = delete;
+  FailingDisk& operator=(const FailingDisk&) = delete;
+};
+
+class ConsentStoreFaults : public testing::Test {
+ protected:
+  test::TempDir dir;
+  fs::path registry = dir / "registry";
+  fs::path state = registry / ".suite-setup";
+
+  void SetUp() override {
+    fs::create_directories(registry);
+    fs::permissions(registry, fs::perms::owner_all);
+  }
+
+  std::optional<std::string> consentBytes() const {
+    const fs::path file = state / "consent-v1.json";
+    if (!fs::exists(file)) return std::nullopt;
+    return test::readFile(file);
+  }
+  std::set<std::string> stateEntries() const {
+    std::set<std::string> names;
+    if (!fs::exists(state)) return names;
+    for (const auto& entry : fs::directory_iterator(state)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  // Whether another writer could take "state.lock" right now.
+  bool lockFree() const {
+    const int fd = ::open((state / "state.lock").c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return true;  // never made: nobody holds it
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+  }
+};
+
+TEST_F(ConsentStoreFaults, FailedWriteKeepsTheOldFileAndFreesTheLock) {
+  struct Case {
+    const char* ops;
+    bool existing;  // a consent file to replace, or the first one
+  };
+  const Case cases[] = {
+      {"write", true}, {"fsync", true}, {"rename", true}, {"write", false}, {"rename", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ops) + (c.existing ? ", replacing" : ", first file"));
+    fs::remove_all(state);
+    if (c.existing) S::approvePair(kPellow, kSorel, registry);
+    const auto before = consentBytes();
+    const auto entries = stateEntries();
+
+    std::optional<std::error_code> error;
+    {
+      const FailingDisk disk(state, c.ops);
+      try {
+        S::approvePair(kPellow, kKesta, registry);
+      } catch (const std::system_error& e) {
+        error = e.code();
+      }
+    }
+    ASSERT_TRUE(error.has_value()) << "the failure was reported as success";
+    EXPECT_EQ(error->category(), cocoaCategory());
+    EXPECT_EQ(error->value(), 512);
+    EXPECT_EQ(consentBytes(), before);
+    std::set<std::string> expected = entries;
+    expected.insert("state.lock");  // made by the attempt, empty, and harmless
+    EXPECT_EQ(stateEntries(), expected) << "no temporary file is left";
+    EXPECT_TRUE(lockFree());
+
+    S::approvePair(kPellow, kKesta, registry);
+    EXPECT_TRUE(S::read(registry).permits(kPellow, kKesta, S::team()));
+    EXPECT_EQ(S::read(registry).permits(kPellow, kSorel, S::team()), c.existing);
+  }
+}
+
+TEST_F(ConsentStoreFaults, HelperFailsQuietlyAndTheNextRunConnects) {
+  if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
+  const fs::path apps = dir / "apps";
+  const fs::path home = dir / "home";
+  fs::create_directories(home);
+  std::string pellow;
+  for (const auto& [name, id] :
+       {std::pair{"Pellow", kPellow}, {"Sorel", kSorel}, {"Kesta", kKesta}}) {
+    const fs::path bundle = test::makeBundle(apps, name, id);
+    test::codesign(bundle, test::pki().suiteTeam);
+    if (id == std::string(kPellow)) pellow = bundle.string();
+  }
+  const auto add = [&](const char* remote) {
+    return test::runHelper({"--app", pellow, "--registry", registry.string(), "--add", remote},
+                           home);
+  };
+  ASSERT_EQ(add(kSorel).status, 0);
+  const auto before = consentBytes();
+  const auto entries = stateEntries();
+
+  for (const char* ops : {"write", "fsync", "rename"}) {
+    SCOPED_TRACE(ops);
+    test::HelperResult failed;
+    {
+      const FailingDisk disk(state, ops, /*preload=*/true);
+      failed = add(kKesta);
+    }
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(failed.err, "");
+    EXPECT_EQ(consentBytes(), before);
+    EXPECT_EQ(stateEntries(), entries);
+    EXPECT_TRUE(lockFree());
+  }
+  const test::HelperResult connected = add(kKesta);
+  EXPECT_EQ(connected.status, 0);
+  EXPECT_NE(connected.out.find(R"("bundleId":"com.pemberhollo.kesta")"), std::string::npos);
+  EXPECT_TRUE(S::read(registry).permits(kPellow, kKesta, S::team()));
+}
+
+}  // namespace
+}  // namespace veltra
