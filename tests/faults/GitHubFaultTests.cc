@@ -4,6 +4,7 @@
 // credential must come out of it as it went in, with no temporary file left behind.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -52,13 +53,17 @@ class GitHubFaults : public ::testing::Test {
 
   // The environment of a run on a disk where `ops` fail on the keychain's files.
   EnvironmentChanges failingDisk(const std::string& ops) const {
-    return helper.environment(
-        {{"LD_PRELOAD", FAILING_DISK_PATH},
-         {"FAULT_DISK_PATTERN", keychain.string() + "/*"},
-         {"FAULT_DISK_OPS", ops},
-         {"FAULT_DISK_ERRNO", "28"},  // ENOSPC
-         // A sanitized helper must accept a library loaded ahead of its runtime.
-         {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+    return helper.environment({{"LD_PRELOAD", FAILING_DISK_PATH},
+                               {"FAULT_DISK_PATTERN", keychain.string() + "/*"},
+                               {"FAULT_DISK_OPS", ops},
+                               {"FAULT_DISK_ERRNO", "28"},  // ENOSPC
+                               {"ASAN_OPTIONS", preloadableSanitizerOptions()}});
+  }
+  // A sanitized helper must accept a library loaded ahead of its runtime.
+  static std::string preloadableSanitizerOptions() {
+    const char* options = std::getenv("ASAN_OPTIONS");
+    return (options != nullptr && *options != '\0' ? std::string(options) + ":" : "") +
+           "verify_asan_link_order=0";
   }
 
   // Every file of the keychain folder with its bytes.

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -38,17 +39,35 @@ class FailingDisk {
     ::setenv("FAULT_DISK_ERRNO", "28", 1);  // ENOSPC
     if (preload) {
       ::setenv("LD_PRELOAD", FAILING_DISK_PATH, 1);
-      ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+      // A sanitized helper must accept a library loaded ahead of its runtime.
+      const char* options = std::getenv("ASAN_OPTIONS");
+      if (options != nullptr) savedSanitizerOptions_ = options;
+      ::setenv("ASAN_OPTIONS",
+               (savedSanitizerOptions_.empty() ? "" : savedSanitizerOptions_ + ":")
+                   .append("verify_asan_link_order=0")
+                   .c_str(),
+               1);
+      preloaded_ = true;
     }
   }
   ~FailingDisk() {
-    for (const char* name : {"FAULT_DISK_PATTERN", "FAULT_DISK_OPS", "FAULT_DISK_ERRNO",
-                             "LD_PRELOAD", "ASAN_OPTIONS"}) {
+    for (const char* name : {"FAULT_DISK_PATTERN", "FAULT_DISK_OPS", "FAULT_DISK_ERRNO"}) {
       ::unsetenv(name);
+    }
+    if (!preloaded_) return;
+    ::unsetenv("LD_PRELOAD");
+    if (savedSanitizerOptions_.empty()) {
+      ::unsetenv("ASAN_OPTIONS");
+    } else {
+      ::setenv("ASAN_OPTIONS", savedSanitizerOptions_.c_str(), 1);
     }
   }
   FailingDisk(const FailingDisk&) = delete;
   FailingDisk& operator=(const FailingDisk&) = delete;
+
+ private:
+  std::string savedSanitizerOptions_;
+  bool preloaded_ = false;
 };
 
 class ConsentStoreFaults : public testing::Test {
