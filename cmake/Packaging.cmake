@@ -42,7 +42,8 @@ set(CPACK_PACKAGE_VERSION_PATCH 0)
 set(CPACK_PACKAGE_CONTACT "Pemberhollo <support@pemberhollo.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Helpers of the Pellow notes app: GitHub sign-in and git credentials, suite app setup")
-set(CPACK_PACKAGE_DESCRIPTION
+# One string: a list would reach the control file with its ";" separators.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "github-helper signs the user in to GitHub with the device flow, keeps the credential in the\n"
     "desktop keyring or a private file, and answers git's credential-helper protocol.\n"
     "suite-setup-helper verifies and connects the signed apps of the Veltra suite.")
@@ -55,9 +56,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # Declared by hand rather than by dpkg-shlibdeps: the helpers link none of these, the modules
 # they load on demand do (libcurl and ICU: pellow-net.so; libsecret: pellow-secret.so; GTK:
 # veltra-gtk-alert.so, without which the connection alert falls back to the terminal).
-# veltra-codesign links OpenSSL and the shared C++ runtime.
+# veltra-codesign links OpenSSL and the shared C++ runtime; the modules link libgcc_s.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.36), libstdc++6 (>= 12), libcurl4 (>= 7.85), libicu72, libssl3, libsecret-1-0, libuuid1")
+    "libc6 (>= 2.36), libgcc-s1, libstdc++6 (>= 12), libcurl4 (>= 7.85), libicu72, libssl3, libsecret-1-0, libuuid1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0, git")
 
 include(CPack)
