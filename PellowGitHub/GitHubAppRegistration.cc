@@ -7,6 +7,7 @@
 
 #include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/UTF8.h"
 #include "PellowGitHub/UnicodeText.h"
 
 namespace pellow {
@@ -18,34 +19,11 @@ constexpr std::size_t kMaximumLength = 100;
 // is not valid UTF-8.
 std::optional<std::vector<char32_t>> scalars(std::string_view text) {
   std::vector<char32_t> result;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-      length = 1, value = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2, value = lead & 0x1Fu, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, value = lead & 0x0Fu, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, value = lead & 0x07u, minimum = 0x10000;
-    } else {
-      return std::nullopt;
-    }
-    if (i + length > text.size()) return std::nullopt;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      value = (value << 6) | (next & 0x3Fu);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    result.push_back(value);
-    i += length;
+  while (!text.empty()) {
+    const std::optional<UTF8Scalar> scalar = decodeUTF8Scalar(text);
+    if (!scalar) return std::nullopt;
+    result.push_back(scalar->value);
+    text.remove_prefix(scalar->length);
   }
   return result;
 }

@@ -6,49 +6,12 @@
 
 #include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/UTF8.h"
 
 namespace pellow {
 namespace {
 
 constexpr double kRefreshMargin = 60.0;
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUTF8(std::string_view text) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      const unsigned char lo = k == 1 ? low : 0x80;
-      const unsigned char hi = k == 1 ? high : 0xBF;
-      if (next < lo || next > hi) return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 // The platform encoder writes a whole-valued double without a fraction (60, not 60.0); stored
 // items and answers keep that form.

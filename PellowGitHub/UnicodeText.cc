@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "PellowGitHub/NetModule.h"
+#include "PellowGitHub/UTF8.h"
 
 namespace pellow {
 namespace {
@@ -15,47 +16,12 @@ bool isASCII(std::string_view text) {
   return std::ranges::all_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// The code point that starts at `text[0]` and its length, or nothing when the sequence is
-// ill-formed (overlong, surrogate, beyond U+10FFFF, truncated).
-struct Decoded {
-  char32_t codePoint;
-  std::size_t length;
-};
-
-std::optional<Decoded> decodeFirst(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  const auto lead = static_cast<unsigned char>(text[0]);
-  if (lead < 0x80) return Decoded{lead, 1};
-  std::size_t length = 0;
-  char32_t value = 0;
-  char32_t minimum = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, value = lead & 0x1Fu, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, value = lead & 0x0Fu, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, value = lead & 0x07u, minimum = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (text.size() < length) return std::nullopt;
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[i]);
-    if ((next & 0xC0) != 0x80) return std::nullopt;
-    value = (value << 6) | (next & 0x3Fu);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-    return std::nullopt;
-  }
-  return Decoded{value, length};
-}
-
 // The code point that ends `text`: step back over at most three continuation bytes to its lead.
-std::optional<Decoded> decodeLast(std::string_view text) {
+std::optional<UTF8Scalar> decodeLast(std::string_view text) {
   for (std::size_t back = 1; back <= std::min<std::size_t>(4, text.size()); ++back) {
     const auto byte = static_cast<unsigned char>(text[text.size() - back]);
     if ((byte & 0xC0) == 0x80) continue;
-    const std::optional<Decoded> decoded = decodeFirst(text.substr(text.size() - back));
+    const std::optional<UTF8Scalar> decoded = decodeUTF8Scalar(text.substr(text.size() - back));
     if (decoded && decoded->length == back) return decoded;
     return std::nullopt;
   }
@@ -88,13 +54,13 @@ bool isWhiteSpaceOrNewline(char32_t c) noexcept {
 
 std::string_view trimWhiteSpaceAndNewlines(std::string_view text) noexcept {
   while (true) {
-    const std::optional<Decoded> first = decodeFirst(text);
-    if (!first || !isWhiteSpaceOrNewline(first->codePoint)) break;
+    const std::optional<UTF8Scalar> first = decodeUTF8Scalar(text);
+    if (!first || !isWhiteSpaceOrNewline(first->value)) break;
     text.remove_prefix(first->length);
   }
   while (true) {
-    const std::optional<Decoded> last = decodeLast(text);
-    if (!last || !isWhiteSpaceOrNewline(last->codePoint)) break;
+    const std::optional<UTF8Scalar> last = decodeLast(text);
+    if (!last || !isWhiteSpaceOrNewline(last->value)) break;
     text.remove_suffix(last->length);
   }
   return text;

@@ -8,69 +8,9 @@
 namespace pellow {
 namespace {
 
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
-
-struct Continuation {
-  std::uint8_t low;
-  std::uint8_t high;
-};
-
 bool isArrayAttribute(std::string_view key) { return key.ends_with("[]"); }
 
 }  // namespace
-
-std::string decodeUTF8WithReplacement(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<std::uint8_t>(bytes[i]);
-    if (lead < 0x80) {
-      out.push_back(bytes[i]);
-      ++i;
-      continue;
-    }
-    // The allowed range of the second byte depends on the lead (no overlong forms, no
-    // surrogates, nothing above U+10FFFF); later bytes are plain continuation bytes.
-    std::size_t length = 0;
-    Continuation second{0x80, 0xBF};
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead == 0xE0) {
-      length = 3, second = {0xA0, 0xBF};
-    } else if (lead == 0xED) {
-      length = 3, second = {0x80, 0x9F};
-    } else if (lead >= 0xE1 && lead <= 0xEF) {
-      length = 3;
-    } else if (lead == 0xF0) {
-      length = 4, second = {0x90, 0xBF};
-    } else if (lead == 0xF4) {
-      length = 4, second = {0x80, 0x8F};
-    } else if (lead >= 0xF1 && lead <= 0xF3) {
-      length = 4;
-    }
-    if (length == 0) {
-      out += kReplacementCharacter;
-      ++i;
-      continue;
-    }
-    std::size_t valid = 1;
-    while (valid < length && i + valid < bytes.size()) {
-      const auto byte = static_cast<std::uint8_t>(bytes[i + valid]);
-      const Continuation range = valid == 1 ? second : Continuation{0x80, 0xBF};
-      if (byte < range.low || byte > range.high) break;
-      ++valid;
-    }
-    if (valid == length) {
-      out.append(bytes.substr(i, length));
-    } else {
-      // The maximal subpart becomes one replacement; the byte that broke it starts afresh.
-      out += kReplacementCharacter;
-    }
-    i += valid;
-  }
-  return out;
-}
 
 std::optional<CredentialAttributes> parseCredentialAttributes(std::string_view text) {
   CredentialAttributes attributes;

@@ -19,15 +19,14 @@
 #include <string>
 #include <string_view>
 
+#include "PellowGitHub/UTF8.h"  // decodeUTF8WithReplacement
+
 namespace pellow {
 
 // The most that is read from git; a longer request gets no answer.
 inline constexpr std::size_t kGitCredentialInputLimit = 16384;
 
 using CredentialAttributes = std::map<std::string, std::string, std::less<>>;
-
-// `bytes` as UTF-8, each maximal ill-formed subsequence replaced by U+FFFD.
-std::string decodeUTF8WithReplacement(std::string_view bytes);
 
 // The attribute table of `text`, or nothing when the request must stay unanswered (a line
 // without "=", a repeated key that is not an array attribute).
