@@ -20,7 +20,8 @@ runs=${RUNS:-30}
 for tool in hyperfine gh secret-tool curl openssl python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh --bench)" >&2; exit 1; }
 done
-for program in github-helper suite-setup-helper veltra-codesign veltra-verify-bench veltra-test-app; do
+for program in github-helper suite-setup-helper veltra-codesign veltra-verify-bench veltra-test-app \
+  with-input; do
   [ -x "$bin/$program" ] || { echo "build $program first" >&2; exit 1; }
 done
 
@@ -37,24 +38,31 @@ cleanup() {
 trap cleanup EXIT
 unset DISPLAY WAYLAND_DISPLAY
 
-# hyperfine with the common settings: bench NAME [hyperfine options and commands...]
+# Every command runs without a shell (hyperfine -N), in the environment of the array E that each
+# section sets; with-input gives a command its standard input at the cost of one small exec, paid
+# by the helper and its anchor alike.
+E=()
+# bench NAME [hyperfine options and commands...]
 bench() {
   local name=$1
   shift
   echo "== $name" >&2
-  hyperfine --style basic --warmup 3 --runs "$runs" --export-json "$out/$name.json" "$@" >&2
+  env "${E[@]}" hyperfine -N --style basic --warmup 3 --runs "$runs" \
+    --export-json "$out/$name.json" "$@" >&2
 }
+# check COMMAND: runs COMMAND once (words split as hyperfine splits them) and prints its output.
+check() { env "${E[@]}" sh -c "exec $1"; }
 # row LABEL JSON SUBJECT ANCHOR FACTOR MODE TARGET RSS_KEY: one line of the results table.
 # MODE "time": ratio = subject / (FACTOR x anchor), target an upper bound; "throughput": ratio =
 # FACTOR x anchor / subject, target a lower bound.
 row() { printf 'row\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$@" >>"$out/rows.tsv"; }
-# rss KEY COMMAND [PREPARE]: the largest peak resident set (KiB) of three runs of COMMAND (via
-# sh -c), each after PREPARE.
+# rss KEY COMMAND [PREPARE]: the largest peak resident set (KiB) of three runs of COMMAND, each
+# after PREPARE.
 rss() {
-  local key=$1 command=$2 prepare=${3:-true} best=0 kib i
+  local key=$1 command=$2 prepare=${3:-} best=0 kib i
   for i in 1 2 3; do
-    sh -c "$prepare"
-    /usr/bin/time -f %M -o "$work/rss" sh -c "$command" >/dev/null 2>&1 || true
+    if [ -n "$prepare" ]; then check "$prepare" >/dev/null; fi
+    env "${E[@]}" /usr/bin/time -f %M -o "$work/rss" sh -c "exec $command" >/dev/null 2>&1 || true
     kib=$(tail -n1 "$work/rss")
     [ "$kib" -gt "$best" ] && best=$kib
   done
@@ -72,34 +80,36 @@ printf 'protocol=https\nhost=%s\npath=octo/notes.git\n' "$web_host" >"$request"
 # ---- git credential mode, file store ----------------------------------------------------------
 mkdir -p "$work/home" "$work/data" "$work/norun" "$work/gh"
 export HOME=$work/home XDG_DATA_HOME=$work/data
-filestore="unset DBUS_SESSION_BUS_ADDRESS; XDG_RUNTIME_DIR=$work/norun"
-save='{"operation":"save","credential":{"accessToken":"ghu_bench","accountID":7,"login":"octo"}}'
-printf '%s' "$save" | env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/norun" "$helper" |
-  grep -q '"ok"'
-printf 'https://x-access-token:ghu_bench@%s\n' "$web_host" >"$work/git-credentials"
+with="$bin/with-input"
+E=(-u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/norun" GH_CONFIG_DIR="$work/gh"
+  GH_NO_UPDATE_NOTIFIER=1)
+printf '%s' '{"operation":"save","credential":{"accessToken":"ghu_bench","accountID":7,"login":"octo"}}' \
+  >"$work/save.json"
+check "$with $work/save.json $helper" | grep '"ok"' >/dev/null
+printf 'https://x-access-token:ghu_bench@%s/octo/notes.git\n' "$web_host" >"$work/git-credentials"
 printf '%s:\n    oauth_token: ghu_bench\n    user: octo\n    git_protocol: https\n' "$web_host" \
   >"$work/gh/hosts.yml"
-get_file="$filestore $helper credential 7 get <$request"
-store_get="git credential-store --file $work/git-credentials get <$request"
-gh_get="GH_CONFIG_DIR=$work/gh GH_NO_UPDATE_NOTIFIER=1 gh auth git-credential get <$request"
-sh -c "$get_file" | grep -q password=ghu_bench
-sh -c "$gh_get" | grep -q password=ghu_bench
-bench credential-file -n helper "$get_file" -n store "$store_get" -n gh "$gh_get"
-rss credential-file "$get_file"
+get="$with $request $helper credential 7 get"
+store_get="$with $request git credential-store --file $work/git-credentials get"
+gh_get="$with $request gh auth git-credential get"
+check "$get" | grep password=ghu_bench >/dev/null
+check "$store_get" | grep password=ghu_bench >/dev/null
+check "$gh_get" | grep password=ghu_bench >/dev/null
+bench credential-file -n helper "$get" -n store "$store_get" -n gh "$gh_get"
+rss credential-file "$get"
 row "\`credential 7 get\`, file store" credential-file helper store 1 time 1.5 credential-file
 row "\`credential 7 get\`, file store" credential-file helper gh 1 time - credential-file
 
 # ---- git credential mode, Secret Service ------------------------------------------------------
 service=com.pemberhollo.pellow.github.v1
 "$session" start "$work/keyring" >/dev/null
-address=$(sed -n 's/^DBUS_SESSION_BUS_ADDRESS=//p' "$work/keyring/env")
-printf '%s' "$save" | DBUS_SESSION_BUS_ADDRESS=$address "$helper" | grep -q '"ok"'
-get_keyring="DBUS_SESSION_BUS_ADDRESS=$address $helper credential 7 get <$request"
-lookup="DBUS_SESSION_BUS_ADDRESS=$address secret-tool lookup service $service account github-app"
-sh -c "$get_keyring" | grep -q password=ghu_bench
-sh -c "$lookup" | grep -q ghu_bench
-bench credential-keyring -n helper "$get_keyring" -n secret-tool "$lookup"
-rss credential-keyring "$get_keyring"
+E=(DBUS_SESSION_BUS_ADDRESS="$(sed -n 's/^DBUS_SESSION_BUS_ADDRESS=//p' "$work/keyring/env")")
+check "$with $work/save.json $helper" | grep '"ok"' >/dev/null
+lookup="$with /dev/null secret-tool lookup service $service account github-app"
+check "$get" | grep password=ghu_bench >/dev/null
+check "$lookup" | grep ghu_bench >/dev/null
+bench credential-keyring -n helper "$get" -n secret-tool "$lookup"
+rss credential-keyring "$get"
 row "\`credential 7 get\`, Secret Service" credential-keyring helper secret-tool 1 time 1.2 \
   credential-keyring
 "$session" stop "$work/keyring"
@@ -107,8 +117,10 @@ row "\`credential 7 get\`, Secret Service" credential-keyring helper secret-tool
 # ---- "status" with nothing stored ---------------------------------------------------------------
 mkdir -p "$work/empty/data"
 printf '{"operation":"status"}' >"$work/status.json"
-status="$filestore HOME=$work/empty XDG_DATA_HOME=$work/empty/data $helper <$work/status.json"
-sh -c "$status" | grep -q '"ok"'
+E=(-u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/norun" HOME="$work/empty"
+  XDG_DATA_HOME="$work/empty/data")
+status="$with $work/status.json $helper"
+check "$status" | grep '"signedIn":false' >/dev/null
 bench status -n helper "$status" -n store "$store_get"
 rss status "$status"
 row '"status", nothing stored' status helper store 1 time - status
@@ -126,22 +138,23 @@ ca=$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["ca"])' "$ready
 echo '{"op":"route","route":{"method":"POST","path":"/login/oauth/access_token","body_file":"token-expiring.json"}}' >&"$fake_in"
 read -r -t 10 answer <&"$fake_out"
 [[ $answer == *ok* ]] || { echo "fake service: $answer" >&2; exit 1; }
-seams="PELLOW_TEST_CONNECT_TO=$web_host:443:127.0.0.1:$port,$api_host:443:127.0.0.1:$port PELLOW_TEST_CAINFO=$ca"
+E=(-u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR="$work/norun"
+  PELLOW_TEST_CONNECT_TO="$web_host:443:127.0.0.1:$port,$api_host:443:127.0.0.1:$port"
+  PELLOW_TEST_CAINFO="$ca")
 # Expired access token, refresh token good for months (dates count from 2001-01-01).
 refresh_expires=$(($(date +%s) - 978307200 + 15000000))
-expiring="{\"operation\":\"save\",\"credential\":{\"accessToken\":\"ghu_old\",\"accountID\":7,\
-\"login\":\"octo\",\"expiresAt\":1.0,\"refreshToken\":\"ghr_bench\",\
-\"refreshExpiresAt\":$refresh_expires,\"clientID\":\"Iv1.bench\"}}"
-printf '%s' "$expiring" >"$work/expiring.json"
-prepare="$filestore $helper <$work/expiring.json >/dev/null"
-renew="$filestore $seams $helper credential 7 get <$request"
-curl_post="curl -sS --fail --cacert $ca --connect-to $web_host:443:127.0.0.1:$port -X POST \
+printf '%s' "{\"operation\":\"save\",\"credential\":{\"accessToken\":\"ghu_old\",\
+\"accountID\":7,\"login\":\"octo\",\"expiresAt\":1.0,\"refreshToken\":\"ghr_bench\",\
+\"refreshExpiresAt\":$refresh_expires,\"clientID\":\"Iv1.bench\"}}" >"$work/expiring.json"
+prepare="$with $work/expiring.json $helper"
+curl_post="$with /dev/null curl -sS --fail --cacert $ca --connect-to $web_host:443:127.0.0.1:$port \
 -H 'Accept: application/json' -d 'client_id=Iv1.bench&grant_type=refresh_token&refresh_token=ghr_bench' \
 -o /dev/null https://$web_host/login/oauth/access_token"
-sh -c "$prepare" && sh -c "$renew" | grep -q password=ghu_16C7
-sh -c "$curl_post"
-bench renewal -n helper --prepare "$prepare" "$renew" -n curl "$curl_post" -n store "$store_get"
-rss renewal "$renew" "$prepare"
+check "$prepare" >/dev/null
+check "$get" | grep password=ghu_16C7 >/dev/null
+check "$curl_post"
+bench renewal --prepare "$prepare" -n helper "$get" -n curl "$curl_post" -n store "$store_get"
+rss renewal "$get" "$prepare"
 row 'renewal: `credential 7 get`, expired token' renewal helper curl 1 time - renewal
 row 'renewal: `credential 7 get`, expired token' renewal helper store 1 time - renewal
 
@@ -191,7 +204,7 @@ PY
 }
 # file_list DIR...: the NUL-separated list of the sealed files, for openssl dgst.
 file_list() { find "$@" -type f ! -path '*/_CodeSignature/*' -print0; }
-dgst_of() { echo "xargs -0 -s 1900000 -a $1 openssl dgst -sha256 >/dev/null"; }
+dgst_of() { echo "xargs -0 -s 1900000 -a $1 openssl dgst -sha256"; }
 
 for mib in 1 64 512; do
   for shape in small large; do
@@ -201,6 +214,7 @@ for mib in 1 64 512; do
     file_list "$dir" >"$work/$name.list"
     # Both sides read from the page cache.
     xargs -0 -a "$work/$name.list" cat >/dev/null
+    E=()
     if [ "$shape" = small ]; then shape_label="$((mib * 64)) files of 16 KiB"; else shape_label="one file"; fi
     bench "$name" -n verified "$bin/veltra-verify-bench $dir $bundle_id" \
       -n openssl "$(dgst_of "$work/$name.list")"
@@ -217,9 +231,10 @@ mv "$suite/apps" "$suite/home/Applications"
 registry=$suite/home/Library/VeltraIntegration/registry/v1
 mkdir -p -m 700 "$suite/home/Library" "$suite/home/Library/VeltraIntegration" \
   "$suite/home/Library/VeltraIntegration/registry" "$registry"
-available="HOME=$suite/home $bin/suite-setup-helper --app $suite/home/Applications/Pellow.app \
---registry $registry --available"
-[ "$(sh -c "$available" | grep -o '"bundleId"' | wc -l)" -eq 5 ] ||
+E=(HOME="$suite/home")
+available="$bin/suite-setup-helper --app $suite/home/Applications/Pellow.app --registry $registry \
+--available"
+[ "$(check "$available" | grep -o '"bundleId"' | wc -l)" -eq 5 ] ||
   { echo "suite-setup-helper --available did not list the five other apps" >&2; exit 1; }
 file_list "$suite/home/Applications" >"$work/six.list"
 bench available -n helper "$available" -n openssl "$(dgst_of "$work/six.list")"
