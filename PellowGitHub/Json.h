@@ -42,4 +42,19 @@ std::optional<std::int64_t> integer(const nlohmann::json& value);
 // A JSON number of any kind (integers included) as a double; nothing for other types.
 std::optional<double> number(const nlohmann::json& value);
 
+// The value of `key` in `object` when it has the JSON type of T (std::string, bool, ...), else
+// null; also null when `object` is not an object. Points into `object`.
+template <typename T>
+const T* field(const nlohmann::json& object, const char* key) {
+  if (!object.is_object()) return nullptr;
+  const auto it = object.find(key);
+  return it == object.end() ? nullptr : it->template get_ptr<const T*>();
+}
+
+// Whether `key` holds the boolean true (any other value, or none, is false).
+inline bool isTrue(const nlohmann::json& object, const char* key) {
+  const bool* value = field<bool>(object, key);
+  return value != nullptr && *value;
+}
+
 }  // namespace pellow::json

@@ -11,20 +11,10 @@
 namespace pellow {
 namespace {
 
+using json::field;
+using json::isTrue;
+
 [[noreturn]] void rejectReference() { throw PellowError(invalidRepositoryReferenceMessage()); }
-
-// The value of `key` when it has the JSON type of T, else null.
-template <typename T>
-const T* field(const nlohmann::json& object, const char* key) {
-  const auto it = object.find(key);
-  return it == object.end() ? nullptr : it->template get_ptr<const T*>();
-}
-
-// "archived", "disabled" and "push" count only as the boolean true.
-bool isTrue(const nlohmann::json& object, const char* key) {
-  const bool* value = field<bool>(object, key);
-  return value != nullptr && *value;
-}
 
 // Slugs hold ASCII only, so ASCII case folding is the whole of "ignoring letter case".
 bool equalIgnoringCase(std::string_view a, std::string_view b) {

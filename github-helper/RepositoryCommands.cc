@@ -13,6 +13,9 @@
 namespace pellow {
 namespace {
 
+using json::field;
+using json::isTrue;
+
 constexpr std::size_t kPageSize = 100;
 
 // "page": an integer, raised to 1 when below; anything else means 1.
@@ -48,19 +51,6 @@ nlohmann::json listing(const nlohmann::json& page, const char* key, MakeItem mak
   }
   // A full page may have a successor, whether or not its entries were usable.
   return {{"hasMore", count == kPageSize}, {"items", std::move(items)}};
-}
-
-// The value of `key` when it has the JSON type of T, else null.
-template <typename T>
-const T* field(const nlohmann::json& object, const char* key) {
-  const auto it = object.find(key);
-  return it == object.end() ? nullptr : it->template get_ptr<const T*>();
-}
-
-// "archived" and "disabled" count only as the boolean true.
-bool isTrue(const nlohmann::json& object, const char* key) {
-  const bool* value = field<bool>(object, key);
-  return value != nullptr && *value;
 }
 
 }  // namespace
