@@ -169,6 +169,19 @@ std::vector<SignatureCase> signatureCases() {
        },
        false},
       {"PathDoesNotExist", [](const fs::path& f) { return f / "Nothing.app"; }, false},
+      // A digest OpenSSL cannot set up; the sanitizer build also shows that nothing leaks.
+      {"UnknownDigestAlgorithm",
+       [](const fs::path& f) {
+         const fs::path b = signedSorel(f);
+         std::string signature = test::readFile(b / kSignaturePath);
+         const std::string sha256Oid("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01", 11);
+         const auto at = signature.find(sha256Oid);
+         if (at == std::string::npos) throw std::runtime_error("signature without SHA-256");
+         signature[at + sha256Oid.size() - 1] = '\x63';  // 2.16.840.1.101.3.4.2.99
+         test::writeFile(b / kSignaturePath, signature);
+         return b;
+       },
+       false},
       {"OutsideCatalogue",
        [](const fs::path& f) {
          const fs::path b = test::makeBundle(f, "Other", "com.example.other");
