@@ -1,6 +1,9 @@
 # Front door of the build. `make test` and `make demo` set up everything they need.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_TEST_FLAGS = -DPELLOW_TEST_SEAMS=ON -DPELLOW_WERROR=$(if $(CI),ON,OFF)
 # `make install` and `make package`: a release build without test seams or tests.
@@ -29,6 +32,26 @@ test-sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE no-sanitize
 
+# ThreadSanitizer over the tests where processes and threads meet: the credential lock and the
+# renewal under it, the consent store under concurrent writers, and the suite bootstrap.
+TSAN_FLAGS = -fsanitize=thread -fno-omit-frame-pointer
+TSAN_TESTS = (^|/)(CredentialLockTest|CredentialAccessTest|ConsentConcurrency|Bootstrap|BootstrapRefusal|ExampleApp)\.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_TEST_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread \
+	  -DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target github_tests suite_tests
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
+# libFuzzer targets (clang, ASan + UBSan), each run FUZZ_SECONDS on its seeds (fuzz/run.sh).
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DPELLOW_FUZZ=ON -DPELLOW_BUILD_TESTS=OFF -DPELLOW_WERROR=$(if $(CI),ON,OFF)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-targets
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 demo: deps
 	cmake -S . -B $(BUILD) $(CMAKE_TEST_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
@@ -54,4 +77,4 @@ format:
 	git ls-files '*.cc' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(RELEASE_BUILD)
