@@ -30,7 +30,7 @@ test-sanitize: deps
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_TEST_FLAGS) -DPELLOW_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE no-sanitize
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE 'no-sanitize|gtk'
 
 # ThreadSanitizer over the tests where processes and threads meet: the credential lock and the
 # renewal under it, the consent store under concurrent writers, and the suite bootstrap.
