@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <optional>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
