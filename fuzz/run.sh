@@ -31,7 +31,7 @@ for target in "${targets[@]}"; do
   status=0
   ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
   UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
-    "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65600 \
+    "$binary" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -max_len=65600 \
       -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$target-" \
       "$corpus" "$here/corpus/$target" >"$log" 2>&1 || status=$?
   if [ $status -ne 0 ]; then
