@@ -5,10 +5,10 @@
 #include <string_view>
 #include <vector>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/UTF8.h"
-#include "PellowGitHub/UnicodeText.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/UTF8.h"
+#include "PellowGitHub/support/UnicodeText.h"
 
 namespace pellow {
 namespace {

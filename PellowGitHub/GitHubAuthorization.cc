@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <string>
 
-#include "PellowGitHub/Cancellation.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/UnicodeText.h"
+#include "PellowGitHub/api/AuthorizationWire.h"
+#include "PellowGitHub/support/Cancellation.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/UnicodeText.h"
 
 namespace pellow {
 namespace {
@@ -189,20 +190,14 @@ void GitHubAuthorization::fetchUser(GitHubCredential& credential) const {
 }
 
 GitHubCredential GitHubAuthorization::waitForAuthorization(const DeviceCode& code,
-                                                           const SleepFunction& sleep,
-                                                           const std::stop_token& stop,
-                                                           Date (*clock)()) const {
+                                                           const std::stop_token& stop) const {
   double interval = code.interval;
   for (;;) {
     throwIfCancelled(stop);
-    if (!(clock() < code.expiresAt)) throw PellowError(messages::kExpiredCode);
-    if (sleep) {
-      sleep(interval);
-    } else {
-      sleepOnContinuousClock(interval, stop);
-    }
+    if (!(clock_.now() < code.expiresAt)) throw PellowError(messages::kExpiredCode);
+    clock_.sleep(interval, stop);
     throwIfCancelled(stop);
-    PollResult result = poll(code, clock());
+    PollResult result = poll(code, clock_.now());
     switch (result.kind) {
       case PollResult::Kind::authorized:
         return std::move(*result.credential);

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "PellowGitHub/NetModuleABI.h"
+#include "PellowGitHub/net/NetModuleABI.h"
 
 namespace pellow::net {
 

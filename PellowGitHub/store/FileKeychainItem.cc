@@ -1,4 +1,4 @@
-#include "PellowGitHub/FileKeychainItem.h"
+#include "PellowGitHub/store/FileKeychainItem.h"
 
 #include <charconv>
 
