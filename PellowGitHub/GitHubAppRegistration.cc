@@ -5,10 +5,11 @@
 #include <string_view>
 #include <vector>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/UTF8.h"
-#include "PellowGitHub/UnicodeText.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/PercentEncoding.h"
+#include "PellowGitHub/support/UTF8.h"
+#include "PellowGitHub/support/UnicodeText.h"
 
 namespace pellow {
 namespace {
@@ -71,19 +72,11 @@ const GitHubAppRegistration& GitHubAppRegistration::builtIn() {
 }
 
 std::string GitHubAppRegistration::installationURL() const {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string url(config::webBaseURL());
   url += "/apps/";
-  for (char c : slug_) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      url += c;
-    } else {
-      url += '%';
-      url += kHex[byte >> 4];
-      url += kHex[byte & 0x0F];
-    }
-  }
+  // Validation left only letters, marks, numbers and "-" "_" "." in the slug: its ASCII bytes
+  // need no encoding, the bytes of other letters do.
+  url += percentEncode(slug_, [](unsigned char c, std::size_t) { return c < 0x80; });
   url += "/installations/new";
   return url;
 }

@@ -2,7 +2,7 @@
 // client identifier and its URL slug.
 //
 //   const GitHubAppRegistration& app = GitHubAppRegistration::builtIn();
-//   DeviceCode code = authorization.begin(app, Date::now());
+//   DeviceCode code = authorization.begin(app, clock.now());
 //   std::string page = app.installationURL();  // https://github.com/apps/<slug>/installations/new
 //
 // The built-in registration is client id "Tk5wNq0rZb8xLm3cPa7e", slug "pellow-notes-sync" (the

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <string>
 
-#include "PellowGitHub/Cancellation.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/UnicodeText.h"
+#include "PellowGitHub/api/AuthorizationWire.h"
+#include "PellowGitHub/support/Cancellation.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/PercentEncoding.h"
+#include "PellowGitHub/support/UnicodeText.h"
 
 namespace pellow {
 namespace {
@@ -20,7 +22,8 @@ constexpr std::string_view kUserAgent = "Pellow-iOS";
 constexpr std::string_view kAPIVersion = "2026-03-10";
 constexpr std::chrono::milliseconds kRequestTimeout{60'000};
 
-bool isUnreserved(unsigned char c) {
+// RFC 3986's unreserved characters.
+bool keepsUnreserved(unsigned char c, std::size_t) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '.' || c == '_' || c == '~';
 }
@@ -55,22 +58,12 @@ double seconds(std::int64_t value) { return static_cast<double>(value); }
 }  // namespace
 
 std::string GitHubAuthorization::formBody(const FormFields& fields) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string body;
   for (const auto& [key, value] : fields) {  // std::map: ascending key order
     if (!body.empty()) body += '&';
     body += key;
     body += '=';
-    for (char c : value) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (isUnreserved(byte)) {
-        body += c;
-      } else {
-        body += '%';
-        body += kHex[byte >> 4];
-        body += kHex[byte & 0x0F];
-      }
-    }
+    body += percentEncode(value, keepsUnreserved);
   }
   return body;
 }
@@ -189,20 +182,14 @@ void GitHubAuthorization::fetchUser(GitHubCredential& credential) const {
 }
 
 GitHubCredential GitHubAuthorization::waitForAuthorization(const DeviceCode& code,
-                                                           const SleepFunction& sleep,
-                                                           const std::stop_token& stop,
-                                                           Date (*clock)()) const {
+                                                           const std::stop_token& stop) const {
   double interval = code.interval;
   for (;;) {
     throwIfCancelled(stop);
-    if (!(clock() < code.expiresAt)) throw PellowError(messages::kExpiredCode);
-    if (sleep) {
-      sleep(interval);
-    } else {
-      sleepOnContinuousClock(interval, stop);
-    }
+    if (!(clock_.now() < code.expiresAt)) throw PellowError(messages::kExpiredCode);
+    clock_.sleep(interval, stop);
     throwIfCancelled(stop);
-    PollResult result = poll(code, clock());
+    PollResult result = poll(code, clock_.now());
     switch (result.kind) {
       case PollResult::Kind::authorized:
         return std::move(*result.credential);

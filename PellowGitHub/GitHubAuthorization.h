@@ -1,38 +1,39 @@
 // GitHubAuthorization: signs a user in with the OAuth device flow of the GitHub App
 // (RFC 8628), and renews an expiring user access token with its refresh token (RFC 6749 s. 6).
 //
-//   GitHubAuthorization authorization(transport);
-//   DeviceCode code = authorization.begin(GitHubAppRegistration::builtIn(), Date::now());
+//   GitHubAuthorization authorization(transport, clock);
+//   DeviceCode code = authorization.begin(GitHubAppRegistration::builtIn(), clock.now());
 //   show(code.userCode, code.verificationURL);
-//   PollResult result = authorization.poll(code, Date::now());   // one step per helper run
+//   PollResult result = authorization.poll(code, clock.now());   // one step per helper run
 //   if (result.kind == PollResult::Kind::authorized) keychain.save(*result.credential);
 //   ...
-//   GitHubCredential renewed = authorization.refresh(stored, Date::now());
+//   GitHubCredential renewed = authorization.refresh(stored, clock.now());
 //
 // Every request goes to the GitHub web origin (device code, token) or the API origin (/user)
 // through the given transport, with a 60 s timeout and the User-Agent "Pellow-iOS". Nothing is
 // retried here. Failures throw PellowError with the messages below, or pass on the transport's
 // PellowError unchanged, or throw DecodingError for an answer that is not the expected record
 // (shown by the command layer as its generic message), or CancellationError from
-// waitForAuthorization. Keeps a reference to the transport, which must outlive it; holds no
-// other state, so one object may serve any number of sign-ins one after another.
+// waitForAuthorization. Keeps references to the transport and the clock, which must outlive it;
+// holds no other state, so one object may serve any number of sign-ins one after another.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
 
-#include "PellowGitHub/AuthorizationWire.h"
+#include "PellowGitHub/Clock.h"
 #include "PellowGitHub/GitHubAppRegistration.h"
 #include "PellowGitHub/GitHubCredential.h"
 #include "PellowGitHub/GitHubDate.h"
 #include "PellowGitHub/GitHubTransport.h"
 
 namespace pellow {
+
+struct TokenResponse;  // GitHub's token answer, decoded (api/AuthorizationWire.h)
 
 namespace authorization_messages {
 inline constexpr const char* kRateLimited =
@@ -91,11 +92,10 @@ struct PollResult {
 
 class GitHubAuthorization {
  public:
-  // Given seconds, waits that long; may throw (CancellationError ends the loop).
-  using SleepFunction = std::function<void(double seconds)>;
   using FormFields = std::map<std::string, std::string>;
 
-  explicit GitHubAuthorization(GitHubTransport& transport) : transport_(transport) {}
+  explicit GitHubAuthorization(GitHubTransport& transport, Clock& clock = systemClock())
+      : transport_(transport), clock_(clock) {}
 
   // Asks GitHub for a device code for `app`. The answer must carry verification_uri equal to
   // the web base URL + "/login/device", a device_code of 20 to 200 characters, a user_code
@@ -109,13 +109,12 @@ class GitHubAuthorization {
   // authorized with the credential completed by /user.
   PollResult poll(const DeviceCode& code, Date now) const;
 
-  // Polls until authorized: first waits one interval; after "slow_down" with value x the
-  // interval becomes max(x, interval + 5). Before each wait fails with kExpiredCode once `clock`
-  // reaches code.expiresAt. Checks `stop` before each expiry check and after each wait. Without
-  // `sleep`, waits on the continuous clock (cancelled through `stop`).
-  GitHubCredential waitForAuthorization(const DeviceCode& code, const SleepFunction& sleep = {},
-                                        const std::stop_token& stop = {},
-                                        Date (*clock)() = &Date::now) const;
+  // Polls until authorized: first waits one interval (the clock's sleep, cut short by `stop`);
+  // after "slow_down" with value x the interval becomes max(x, interval + 5). Before each wait
+  // fails with kExpiredCode once the clock's date reaches code.expiresAt. Checks `stop` before
+  // each expiry check and after each wait: a stop throws CancellationError.
+  GitHubCredential waitForAuthorization(const DeviceCode& code,
+                                        const std::stop_token& stop = {}) const;
 
   // Exchanges the refresh token of `credential` for new tokens. Refuses with kRevoked, without
   // a request, a credential without clientID or refreshToken, or whose refreshExpiresAt is not
@@ -153,6 +152,7 @@ class GitHubAuthorization {
 
  private:
   GitHubTransport& transport_;
+  Clock& clock_;
 };
 
 }  // namespace pellow

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/UTF8.h"
+#include "PellowGitHub/support/Json.h"
+#include "PellowGitHub/support/UTF8.h"
 
 namespace pellow {
 namespace {

@@ -6,7 +6,7 @@
 //   c.accountID = 42; c.login = "octocat";
 //   std::string bytes = c.toJSON().dump();          // {"accessToken":"gho_abc",...}
 //   GitHubCredential back = GitHubCredential::fromJSON(nlohmann::json::parse(bytes));
-//   if (back.needsRefresh(Date::now())) ...
+//   if (back.needsRefresh(clock.now())) ...
 #pragma once
 
 #include <cstdint>

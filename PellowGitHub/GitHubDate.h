@@ -1,7 +1,7 @@
 // Date: an absolute point in time as a double number of seconds since the reference instant
 // 2001-01-01T00:00:00Z, the form in which credential timestamps are stored.
 //
-//   Date now = Date::now();
+//   Date now = clock.now();   // Clock.h
 //   Date later = now + 60.0;
 //   if (credential.expiresAt && *credential.expiresAt <= later) ...
 #pragma once
@@ -20,9 +20,6 @@ struct Date {
     return Date{seconds - kReferenceDateSince1970};
   }
   constexpr double unixSeconds() const { return sinceReferenceDate + kReferenceDateSince1970; }
-
-  // The wall clock, read once per call.
-  static Date now();
 
   friend constexpr Date operator+(Date d, double seconds) {
     return Date{d.sinceReferenceDate + seconds};

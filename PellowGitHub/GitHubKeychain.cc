@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow {
 namespace {

@@ -7,9 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "PellowGitHub/GitHubConfig.h"
-#include "PellowGitHub/NetModule.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/net/NetModule.h"
+#include "PellowGitHub/net/NetModuleABI.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow {
 namespace {
@@ -79,6 +80,14 @@ struct ResponseCollector {
 };
 
 }  // namespace
+
+namespace detail {
+
+void ModuleTransportDeleter::operator()(void* transport) const noexcept {
+  module->transport_destroy(transport);
+}
+
+}  // namespace detail
 
 HTTPResult GitHubURLSessionTransport::send(const HTTPRequest& request) {
   // A request without a URL is refused without loading anything.

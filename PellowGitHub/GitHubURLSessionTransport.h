@@ -15,7 +15,8 @@
 #include <memory>
 
 #include "PellowGitHub/GitHubTransport.h"
-#include "PellowGitHub/NetModuleABI.h"
+
+struct PellowNetModule;  // the network module's function table (net/NetModuleABI.h)
 
 namespace pellow {
 namespace detail {
@@ -23,7 +24,7 @@ namespace detail {
 // Destroys a transport of the network module through that module's own function.
 struct ModuleTransportDeleter {
   const PellowNetModule* module = nullptr;
-  void operator()(void* transport) const noexcept { module->transport_destroy(transport); }
+  void operator()(void* transport) const noexcept;
 };
 
 }  // namespace detail

@@ -13,11 +13,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "PellowGitHub/GitHubAPI.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubDesktop.h"
-#include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/api/GitHubAPI.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/Json.h"
 #include "tests/github/FakeKeychainBackend.h"
 
 namespace {

@@ -11,17 +11,18 @@
 #include <string>
 #include <string_view>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubCredential.h"
 #include "PellowGitHub/GitHubDesktop.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "fuzz/FuzzSupport.h"
 #include "github-helper/CredentialRequest.h"
 #include "github-helper/GitHubHelper.h"
+#include "tests/github/FakeClock.h"
 #include "tests/github/FakeKeychainBackend.h"
 
 namespace {
 
-pellow::Date fixedNow() { return pellow::Date::fromUnixSeconds(1'780'000'000.0); }
+constexpr pellow::Date kFixedNow = pellow::Date::fromUnixSeconds(1'780'000'000.0);
 
 }  // namespace
 
@@ -49,9 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   backend->put(pellow::config::kKeychainService, credential.encoded());
   auto transport = std::make_shared<pellow::fuzz::FixedTransport>(
       pellow::fuzz::FixedTransport::Mode::unreachable);
+  pellow::testing::FakeClock clock(kFixedNow);
   pellow::GitHubDesktop desktop{
-      transport, pellow::GitHubKeychain(std::string(pellow::config::kKeychainService), backend)};
-  pellow::CommandContext context{desktop, &fixedNow};
+      transport, pellow::GitHubKeychain(std::string(pellow::config::kKeychainService), backend),
+      clock};
+  pellow::CommandContext context{desktop};
   pellow::fuzz::MemoryStreams streams(bytes);
   constexpr std::array<std::string_view, 3> arguments{"credential", "42", "get"};
   const int status = pellow::runGitHubHelper(arguments, streams, context);

@@ -12,16 +12,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubCredential.h"
 #include "PellowGitHub/GitHubDesktop.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "fuzz/FuzzSupport.h"
 #include "github-helper/GitHubHelper.h"
+#include "tests/github/FakeClock.h"
 #include "tests/github/FakeKeychainBackend.h"
 
 namespace {
 
-pellow::Date fixedNow() { return pellow::Date::fromUnixSeconds(1'780'000'000.0); }
+constexpr pellow::Date kFixedNow = pellow::Date::fromUnixSeconds(1'780'000'000.0);
 
 std::string storedCredential(bool expiring) {
   pellow::GitHubCredential credential("ghu_fuzz");
@@ -29,7 +30,7 @@ std::string storedCredential(bool expiring) {
   credential.login = "octocat";
   if (expiring) {
     credential.refreshToken = "ghr_fuzz";
-    credential.expiresAt = fixedNow();
+    credential.expiresAt = kFixedNow;
     credential.clientID = "Iv1.fuzz";
   }
   return credential.encoded();
@@ -67,9 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto mode = static_cast<pellow::fuzz::FixedTransport::Mode>((selector >> 2U) % 5U);
   auto transport = std::make_shared<pellow::fuzz::FixedTransport>(mode);
 
+  pellow::testing::FakeClock clock(kFixedNow);
   pellow::GitHubDesktop desktop{
-      transport, pellow::GitHubKeychain(std::string(pellow::config::kKeychainService), backend)};
-  pellow::CommandContext context{desktop, &fixedNow};
+      transport, pellow::GitHubKeychain(std::string(pellow::config::kKeychainService), backend),
+      clock};
+  pellow::CommandContext context{desktop};
   pellow::fuzz::MemoryStreams streams(request);
   const int status = pellow::runGitHubHelper({}, streams, context);
 

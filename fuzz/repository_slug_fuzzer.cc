@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/RepositoryReference.h"
+#include "PellowGitHub/api/RepositoryReference.h"
 
 namespace {
 

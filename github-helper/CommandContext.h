@@ -11,8 +11,9 @@ namespace pellow {
 
 struct CommandContext {
   GitHubDesktop& desktop;
-  // The wall clock; tests give a fixed one.
-  Date (*now)() = &Date::now;
+
+  // The run's wall clock: the desktop's clock (tests give a fake one).
+  Date now() const { return desktop.clock().now(); }
 };
 
 }  // namespace pellow

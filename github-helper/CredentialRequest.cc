@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "PellowGitHub/GitHubConfig.h"
-#include "PellowGitHub/RepositoryReference.h"
+#include "PellowGitHub/api/RepositoryReference.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow {
 namespace {

@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "PellowGitHub/UTF8.h"  // decodeUTF8WithReplacement
+#include "PellowGitHub/support/UTF8.h"  // decodeUTF8WithReplacement
 
 namespace pellow {
 

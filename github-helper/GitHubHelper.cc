@@ -4,8 +4,8 @@
 #include <charconv>
 #include <string>
 
-#include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/support/Json.h"
 #include "github-helper/Commands.h"
 
 namespace pellow {

@@ -2,8 +2,9 @@
 // request, dispatches it and writes the one answer, or reports the one failure.
 //
 //   PosixStandardStreams streams;
-//   GitHubDesktop desktop = ...;
-//   return runGitHubHelper({"credential", "42", "get"}, streams, desktop);
+//   GitHubDesktop desktop(transport, keychain);
+//   CommandContext context{desktop};
+//   return runGitHubHelper(arguments, streams, context);   // e.g. "credential", "42", "get"
 //
 // Modes: no arguments is JSON request mode (answer {"ok":…} or {"error":…} on standard output,
 // status 0); exactly "credential", an account id, "get" is git credential mode (failures: one

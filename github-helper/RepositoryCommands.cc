@@ -3,10 +3,10 @@
 #include <optional>
 #include <string>
 
-#include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/RepositoryCheck.h"
-#include "PellowGitHub/RepositoryReference.h"
+#include "PellowGitHub/api/RepositoryCheck.h"
+#include "PellowGitHub/api/RepositoryReference.h"
+#include "PellowGitHub/support/Json.h"
 #include "github-helper/Commands.h"
 #include "github-helper/Listings.h"
 

@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
-#include "PellowGitHub/CredentialLock.h"
 #include "PellowGitHub/GitHubAppRegistration.h"
 #include "PellowGitHub/GitHubAuthorization.h"
-#include "PellowGitHub/GitHubConfig.h"
-#include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/store/CredentialLock.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/Json.h"
 #include "github-helper/Commands.h"
 
 namespace pellow {
@@ -58,7 +58,7 @@ nlohmann::json statusCommand(CommandContext& context, const nlohmann::json&) {
 }
 
 nlohmann::json beginCommand(CommandContext& context, const nlohmann::json&) {
-  const GitHubAuthorization authorization(*context.desktop.transport);
+  const GitHubAuthorization authorization(*context.desktop.transport, context.desktop.clock());
   const DeviceCode code = authorization.begin(GitHubAppRegistration::builtIn(), context.now());
   return {{"deviceCode", code.deviceCode},
           {"expiresAt", millisecondsSince1970(code.expiresAt)},
@@ -69,7 +69,7 @@ nlohmann::json beginCommand(CommandContext& context, const nlohmann::json&) {
 
 nlohmann::json pollCommand(CommandContext& context, const nlohmann::json& request) {
   const DeviceCode code = deviceCodeFromRequest(request);
-  const GitHubAuthorization authorization(*context.desktop.transport);
+  const GitHubAuthorization authorization(*context.desktop.transport, context.desktop.clock());
   const PollResult result = authorization.poll(code, context.now());
   switch (result.kind) {
     case PollResult::Kind::pending:
@@ -88,12 +88,12 @@ nlohmann::json saveCommand(CommandContext& context, const nlohmann::json& reques
   // Not a credential object (null, a string, a wrong field type): the decoder's error, shown as
   // the generic message.
   const GitHubCredential credential = GitHubCredential::fromJSON(*given);
-  withCredentialLock([&] { context.desktop.keychain.save(credential); });
+  CredentialLock(context.desktop.clock()).run([&] { context.desktop.keychain.save(credential); });
   return accountSummary(&credential);
 }
 
 nlohmann::json disconnectCommand(CommandContext& context, const nlohmann::json&) {
-  withCredentialLock([&] { context.desktop.keychain.deleteItem(); });
+  CredentialLock(context.desktop.clock()).run([&] { context.desktop.keychain.deleteItem(); });
   return {{"signedIn", false}};
 }
 

@@ -5,19 +5,21 @@
 #include <string_view>
 #include <vector>
 
-#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/Clock.h"
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/GitHubURLSessionTransport.h"
 #include "PellowGitHub/KeychainBackend.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "github-helper/GitHubHelper.h"
 
 int main(int argc, char** argv) {
   using namespace pellow;
-  // The client is built before the arguments are looked at; both parts are cheap to build:
-  // neither loads a module nor touches the network or the keyring until a command needs it.
-  GitHubDesktop desktop{std::make_shared<GitHubURLSessionTransport>(),
-                        GitHubKeychain(std::string(config::kKeychainService),
-                                       makeDefaultKeychainBackend())};
+  // The client is built before the arguments are looked at; its parts are cheap to build:
+  // none loads a module or touches the network or the keyring until a command needs it.
+  GitHubDesktop desktop(
+      std::make_shared<GitHubURLSessionTransport>(),
+      GitHubKeychain(std::string(config::kKeychainService), makeDefaultKeychainBackend()),
+      systemClock());
   CommandContext context{desktop};
   PosixStandardStreams streams;
   std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);

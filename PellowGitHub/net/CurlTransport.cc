@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -131,6 +130,125 @@ bool set(CURL* easy, CURLoption option, Value value) {
   return curl_easy_setopt(easy, option, value) == CURLE_OK;
 }
 
+// The request's URL, parsed, when it may be sent at all: https to one of the two hosts, with no
+// user, password or port.
+std::optional<ParsedURL> allowedURL(const PellowNetRequest& request, std::string_view webHost,
+                                    std::string_view apiHost) {
+  if (request.url.size == 0) return std::nullopt;
+  std::optional<ParsedURL> url = parseURL(view(request.url));
+  if (!url || !isAllowedAddress(*url, webHost, apiHost)) return std::nullopt;
+  return url;
+}
+
+// The request's header lines as libcurl takes them. Throws std::bad_alloc.
+Slist headerList(const PellowNetRequest& request) {
+  Slist headers;
+  for (std::size_t i = 0; i < request.header_count; ++i) {
+    const std::string_view name = view(request.headers[i].name);
+    const std::string_view value = view(request.headers[i].value);
+    // "Name;" is libcurl's way to send a header with an empty value.
+    append(headers,
+           value.empty() ? std::string(name) + ";" : std::string(name) + ": " + std::string(value));
+  }
+  // No "Expect: 100-continue" round trip for larger bodies.
+  append(headers, "Expect:");
+  return headers;
+}
+
+// The options every request gets: the address, the guards (https only, no redirection, no
+// .netrc, peer and host verified), the time and size limits, the headers and the callbacks that
+// fill `exchange`. Whether libcurl took them all.
+bool setTransferOptions(CURL* easy, const ParsedURL& url, long requestTimeoutMs,
+                        curl_slist* headers, Exchange& exchange) {
+  long totalLimit = CurlTransport::kTotalLimitMilliseconds;
+  if (requestTimeoutMs > 0) totalLimit = std::min(totalLimit, requestTimeoutMs);
+  constexpr long kIdleLimit = CurlTransport::kIdleLimitSeconds;
+  return set(easy, CURLOPT_CURLU, url.handle.get()) && set(easy, CURLOPT_PROTOCOLS_STR, "https") &&
+         set(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https") && set(easy, CURLOPT_FOLLOWLOCATION, 0L) &&
+         set(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED)) &&
+         set(easy, CURLOPT_SSL_VERIFYPEER, 1L) && set(easy, CURLOPT_SSL_VERIFYHOST, 2L) &&
+         set(easy, CURLOPT_CONNECTTIMEOUT, kIdleLimit) && set(easy, CURLOPT_LOW_SPEED_LIMIT, 1L) &&
+         set(easy, CURLOPT_LOW_SPEED_TIME, kIdleLimit) &&
+         set(easy, CURLOPT_TIMEOUT_MS, totalLimit) &&
+         set(easy, CURLOPT_MAXFILESIZE_LARGE,
+             static_cast<curl_off_t>(CurlTransport::kMaximumBodySize)) &&
+         set(easy, CURLOPT_ACCEPT_ENCODING, "") &&
+         set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
+         set(easy, CURLOPT_HTTPHEADER, headers) && set(easy, CURLOPT_WRITEFUNCTION, &onBody) &&
+         set(easy, CURLOPT_WRITEDATA, &exchange) &&
+         set(easy, CURLOPT_HEADERFUNCTION, &onHeaderLine) &&
+         set(easy, CURLOPT_HEADERDATA, &exchange);
+}
+
+// The method, and for anything but GET and HEAD the body. Set after the transfer options: HEAD
+// lowers their size limit. Whether libcurl took them all.
+bool setMethod(CURL* easy, std::string_view method, std::string_view body) {
+  if (method == "GET") return set(easy, CURLOPT_HTTPGET, 1L);
+  if (method == "HEAD") {
+    // A HEAD answer announces a body it does not carry.
+    return set(easy, CURLOPT_NOBODY, 1L) &&
+           set(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(0));
+  }
+  // The body goes as it is, with its length; libcurl does not copy it.
+  bool ok = set(easy, CURLOPT_POST, 1L) &&
+            set(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) &&
+            set(easy, CURLOPT_POSTFIELDS, body.empty() ? "" : body.data());
+  // libcurl keeps its own copy of a string option.
+  if (method != "POST") ok = ok && set(easy, CURLOPT_CUSTOMREQUEST, std::string(method).c_str());
+  return ok;
+}
+
+#ifdef PELLOW_TEST_SEAMS
+// Test builds only: the fake service's address and CA bundle from the environment.
+// `connectTo` must outlive the transfer. Whether libcurl took them all.
+bool setTestSeams(CURL* easy, const Slist& connectTo) {
+  bool ok = true;
+  if (connectTo) {
+    // The fake service is reached directly; a proxy from the environment would bypass it.
+    ok = set(easy, CURLOPT_CONNECT_TO, connectTo.get()) && set(easy, CURLOPT_NOPROXY, "*");
+  }
+  if (const char* caInfo = std::getenv("PELLOW_TEST_CAINFO"); caInfo != nullptr) {
+    // Trust this bundle instead of the system's, not in addition to it.
+    ok = ok && set(easy, CURLOPT_CAINFO, caInfo) &&
+         set(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  }
+  return ok;
+}
+#endif
+
+// Runs the exchange. What went wrong on the way, or PELLOW_NET_OK.
+PellowNetResult transfer(CURL* easy, const Exchange& exchange) {
+  const CURLcode code = curl_easy_perform(easy);
+  if (exchange.bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) return PELLOW_NET_INVALID_RESPONSE;
+  if (code != CURLE_OK || exchange.allocationFailed) return PELLOW_NET_UNREACHABLE;
+  return PELLOW_NET_OK;
+}
+
+// Checks the final response and reports it to `sink`: status, final URL, then the headers (the
+// body went out while it arrived). Must run before the handle is reset.
+PellowNetResult deliver(CURL* easy, const ParsedURL& url, const Exchange& exchange,
+                        const PellowNetResponseSink& sink) {
+  long status = 0;
+  char* effectiveURL = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status <= 0 ||
+      curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effectiveURL) != CURLE_OK ||
+      effectiveURL == nullptr) {
+    return PELLOW_NET_INVALID_RESPONSE;
+  }
+  // libcurl reports the URL in its normal form; with redirections off it can only differ from
+  // the request's own if something went wrong.
+  if (url.normalized != effectiveURL) return PELLOW_NET_INVALID_RESPONSE;
+
+  if (sink.status != nullptr) sink.status(sink.context, status);
+  if (sink.url != nullptr) sink.url(sink.context, cString(effectiveURL));
+  if (sink.header != nullptr) {
+    for (const auto& [name, value] : exchange.headers) {
+      sink.header(sink.context, cString(name), cString(value));
+    }
+  }
+  return PELLOW_NET_OK;
+}
+
 }  // namespace
 
 CurlTransport::CurlTransport(std::string webHost, std::string apiHost)
@@ -145,110 +263,43 @@ PellowNetResult CurlTransport::send(const PellowNetRequest& request,
   }
 }
 
+CURL* CurlTransport::freshHandle() {
+  if (!globalInitOnce()) return nullptr;
+  if (!easy_) {
+    easy_.reset(curl_easy_init());
+    if (!easy_) return nullptr;
+  }
+  // Every request starts from libcurl's defaults; the connection cache survives the reset.
+  curl_easy_reset(easy_.get());
+  return easy_.get();
+}
+
 PellowNetResult CurlTransport::perform(const PellowNetRequest& request,
                                        const PellowNetResponseSink& sink) {
   // The address is checked in full before libcurl is started or any connection is made.
-  if (request.url.size == 0) return PELLOW_NET_INVALID_ADDRESS;
-  std::optional<ParsedURL> url = parseURL(view(request.url));
-  if (!url || !isAllowedAddress(*url, webHost_, apiHost_)) return PELLOW_NET_INVALID_ADDRESS;
+  const std::optional<ParsedURL> url = allowedURL(request, webHost_, apiHost_);
+  if (!url) return PELLOW_NET_INVALID_ADDRESS;
+  CURL* const easy = freshHandle();
+  if (easy == nullptr) return PELLOW_NET_UNREACHABLE;
 
-  if (!globalInitOnce()) return PELLOW_NET_UNREACHABLE;
-  if (!easy_) {
-    easy_.reset(curl_easy_init());
-    if (!easy_) return PELLOW_NET_UNREACHABLE;
-  }
-  CURL* easy = easy_.get();
-  // Every request starts from libcurl's defaults; the connection cache survives the reset.
-  curl_easy_reset(easy);
-
+  // libcurl keeps pointers to these until the transfer ends.
   Exchange exchange;
   exchange.sink = &sink;
-
-  Slist headers;
-  for (std::size_t i = 0; i < request.header_count; ++i) {
-    const std::string_view name = view(request.headers[i].name);
-    const std::string_view value = view(request.headers[i].value);
-    // "Name;" is libcurl's way to send a header with an empty value.
-    append(headers,
-           value.empty() ? std::string(name) + ";" : std::string(name) + ": " + std::string(value));
-  }
-  // No "Expect: 100-continue" round trip for larger bodies.
-  append(headers, "Expect:");
-
-  const std::string_view method = view(request.method);
-  const std::string_view body = view(request.body);
-  long totalLimit = kTotalLimitMilliseconds;
-  if (request.timeout_ms > 0) totalLimit = std::min(totalLimit, request.timeout_ms);
-
-  bool ok =
-      set(easy, CURLOPT_CURLU, url->handle.get()) && set(easy, CURLOPT_PROTOCOLS_STR, "https") &&
-      set(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https") && set(easy, CURLOPT_FOLLOWLOCATION, 0L) &&
-      set(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED)) &&
-      set(easy, CURLOPT_SSL_VERIFYPEER, 1L) && set(easy, CURLOPT_SSL_VERIFYHOST, 2L) &&
-      set(easy, CURLOPT_CONNECTTIMEOUT, kIdleLimitSeconds) &&
-      set(easy, CURLOPT_LOW_SPEED_LIMIT, 1L) &&
-      set(easy, CURLOPT_LOW_SPEED_TIME, kIdleLimitSeconds) &&
-      set(easy, CURLOPT_TIMEOUT_MS, totalLimit) &&
-      set(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaximumBodySize)) &&
-      set(easy, CURLOPT_ACCEPT_ENCODING, "") && set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
-      set(easy, CURLOPT_HTTPHEADER, headers.get()) && set(easy, CURLOPT_WRITEFUNCTION, &onBody) &&
-      set(easy, CURLOPT_WRITEDATA, &exchange) && set(easy, CURLOPT_HEADERFUNCTION, &onHeaderLine) &&
-      set(easy, CURLOPT_HEADERDATA, &exchange);
-  const std::string methodText(method);
-  if (method == "GET") {
-    ok = ok && set(easy, CURLOPT_HTTPGET, 1L);
-  } else if (method == "HEAD") {
-    // A HEAD answer announces a body it does not carry.
-    ok = ok && set(easy, CURLOPT_NOBODY, 1L) &&
-         set(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(0));
-  } else {
-    // The body goes as it is, with its length; libcurl does not copy it.
-    ok = ok && set(easy, CURLOPT_POST, 1L) &&
-         set(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())) &&
-         set(easy, CURLOPT_POSTFIELDS, body.empty() ? "" : body.data());
-    if (method != "POST") ok = ok && set(easy, CURLOPT_CUSTOMREQUEST, methodText.c_str());
-  }
-
+  const Slist headers = headerList(request);
+  bool ok = setTransferOptions(easy, *url, request.timeout_ms, headers.get(), exchange) &&
+            setMethod(easy, view(request.method), view(request.body));
 #ifdef PELLOW_TEST_SEAMS
   const Slist connectTo = testConnectTo();
-  if (connectTo) {
-    // The fake service is reached directly; a proxy from the environment would bypass it.
-    ok = ok && set(easy, CURLOPT_CONNECT_TO, connectTo.get()) && set(easy, CURLOPT_NOPROXY, "*");
-  }
-  if (const char* caInfo = std::getenv("PELLOW_TEST_CAINFO"); caInfo != nullptr) {
-    // Trust this bundle instead of the system's, not in addition to it.
-    ok = ok && set(easy, CURLOPT_CAINFO, caInfo) &&
-         set(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-  }
+  ok = ok && setTestSeams(easy, connectTo);
 #endif
   // The handle outlives this request: whatever way this function ends, drop the options that
   // point into its frame. Declared last, so it runs before those objects go.
   const ResetOnExit resetOnExit{easy};
   if (!ok) return PELLOW_NET_UNREACHABLE;
 
-  const CURLcode code = curl_easy_perform(easy);
-  if (exchange.bodyTooLarge || code == CURLE_FILESIZE_EXCEEDED) return PELLOW_NET_INVALID_RESPONSE;
-  if (code != CURLE_OK || exchange.allocationFailed) return PELLOW_NET_UNREACHABLE;
-
-  long status = 0;
-  char* effectiveURL = nullptr;
-  if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status <= 0 ||
-      curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effectiveURL) != CURLE_OK ||
-      effectiveURL == nullptr) {
-    return PELLOW_NET_INVALID_RESPONSE;
-  }
-  // libcurl reports the URL in its normal form; with redirections off it can only differ from
-  // the request's own if something went wrong.
-  if (url->normalized != effectiveURL) return PELLOW_NET_INVALID_RESPONSE;
-
-  if (sink.status != nullptr) sink.status(sink.context, status);
-  if (sink.url != nullptr) sink.url(sink.context, cString(effectiveURL));
-  if (sink.header != nullptr) {
-    for (const auto& [name, value] : exchange.headers) {
-      sink.header(sink.context, cString(name), cString(value));
-    }
-  }
-  return PELLOW_NET_OK;
+  const PellowNetResult transferred = transfer(easy, exchange);
+  if (transferred != PELLOW_NET_OK) return transferred;
+  return deliver(easy, *url, exchange, sink);
 }
 
 }  // namespace pellow::net

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "PellowGitHub/NetModuleABI.h"
+#include "PellowGitHub/net/NetModuleABI.h"
 
 namespace pellow::net {
 
@@ -41,6 +41,9 @@ class CurlTransport {
     void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
   };
 
+  // The transport's handle, made on first use and reset to libcurl's defaults; null when
+  // libcurl cannot start.
+  CURL* freshHandle();
   PellowNetResult perform(const PellowNetRequest& request, const PellowNetResponseSink& sink);
 
   std::string webHost_;

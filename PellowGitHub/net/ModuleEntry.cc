@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "PellowGitHub/NetModuleABI.h"
 #include "PellowGitHub/net/CurlTransport.h"
+#include "PellowGitHub/net/NetModuleABI.h"
 #include "PellowGitHub/net/URLParser.h"
 #include "PellowGitHub/net/UnicodeICU.h"
 

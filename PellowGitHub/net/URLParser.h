@@ -6,8 +6,9 @@
 // an empty fragment) and callers must see what the user or the server wrote.
 //
 //   std::optional<ParsedURL> url = parseURL("https://api.github.com/user");
-//   if (url && url->host == "api.github.com") curl_easy_setopt(easy, CURLOPT_CURLU,
-//   url->handle.get());
+//   if (url && url->host == "api.github.com") {
+//     curl_easy_setopt(easy, CURLOPT_CURLU, url->handle.get());
+//   }
 //
 // The URL API needs no curl_global_init, so parsing never starts libcurl's network side.
 #pragma once

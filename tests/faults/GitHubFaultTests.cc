@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "PellowGitHub/GitHubAuthorization.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "tests/github/ApiE2E.h"
 
 namespace pellow::testing {

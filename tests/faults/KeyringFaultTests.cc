@@ -13,10 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubKeychain.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "tests/github/HelperProcess.h"
 
 namespace pellow {

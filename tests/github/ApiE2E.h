@@ -15,7 +15,7 @@
 
 #include "FakeGitHub.h"
 #include "HelperProcess.h"
-#include "PellowGitHub/GitHubDate.h"
+#include "PellowGitHub/Clock.h"
 
 namespace pellow::testing {
 
@@ -45,7 +45,7 @@ class HelperWithFakeGitHub {
               std::optional<double> expiresIn = std::nullopt) const {
     nlohmann::json credential{{"accessToken", token}, {"accountID", account}, {"login", login}};
     if (expiresIn) {
-      const Date now = Date::now();
+      const Date now = systemClock().now();
       credential["expiresAt"] = (now + *expiresIn).sinceReferenceDate;
       credential["refreshToken"] = "ghr_stored";
       credential["refreshExpiresAt"] = (now + 15811200.0).sinceReferenceDate;

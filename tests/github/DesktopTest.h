@@ -22,8 +22,8 @@
 #include "FakeKeychainBackend.h"
 #include "FakeTransport.h"
 #include "HelperProcess.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubDesktop.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "ScopedApplicationSupport.h"
 #include "github-helper/CommandContext.h"
 

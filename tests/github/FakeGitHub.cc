@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 extern char** environ;
 

@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/KeychainBackend.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "ApiE2E.h"
-#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow::testing {
 namespace {

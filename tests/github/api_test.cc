@@ -6,12 +6,12 @@
 
 #include "FakeKeychainBackend.h"
 #include "FakeTransport.h"
-#include "PellowGitHub/GitHubAPI.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubDesktop.h"
-#include "PellowGitHub/Json.h"
-#include "PellowGitHub/LocaleTime.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/api/GitHubAPI.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/Json.h"
+#include "PellowGitHub/support/LocaleTime.h"
 
 namespace pellow {
 namespace {

@@ -8,15 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "FakeClock.h"
 #include "FakeTransport.h"
-#include "PellowGitHub/Cancellation.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/api/AuthorizationWire.h"
+#include "PellowGitHub/support/Cancellation.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow {
 namespace {
 
 namespace messages = authorization_messages;
+using testing::FakeClock;
 using testing::FakeTransport;
 
 std::string fixture(const std::string& name) {
@@ -454,10 +457,6 @@ TEST(GitHubAuthorization, RefreshFailures) {
   }
 }
 
-// A clock that the fake sleep moves forward.
-Date gClock;
-Date testClock() { return gClock; }
-
 TEST(GitHubAuthorization, WaitForAuthorizationFollowsTheIntervalAndSlowDownRules) {
   FakeTransport transport;
   transport.respond(200, R"({"error":"authorization_pending"})");
@@ -467,48 +466,42 @@ TEST(GitHubAuthorization, WaitForAuthorizationFollowsTheIntervalAndSlowDownRules
   transport.respond(200, R"({"error":"authorization_pending"})");
   transport.respond(200, fixture("token-nonexpiring-oauth-app.json"));
   transport.respond(200, kUserBody);
-  std::vector<double> sleeps;
-  gClock = kNow;
-  const GitHubCredential credential = GitHubAuthorization(transport).waitForAuthorization(
-      sampleCode(),
-      [&](double seconds) {
-        EXPECT_EQ(transport.requests().size(), sleeps.size());  // one full interval first
-        sleeps.push_back(seconds);
-        gClock = gClock + seconds;
-      },
-      {}, &testClock);
-  EXPECT_EQ(sleeps, (std::vector<double>{5, 5, 10, 15, 40, 40}));
+  FakeClock clock(kNow);
+  clock.onSleep = [&](double seconds) {
+    EXPECT_EQ(transport.requests().size() + 1, clock.sleeps.size());  // one full interval first
+    clock.date = clock.date + seconds;
+  };
+  const GitHubCredential credential =
+      GitHubAuthorization(transport, clock).waitForAuthorization(sampleCode());
+  EXPECT_EQ(clock.sleeps, (std::vector<double>{5, 5, 10, 15, 40, 40}));
   EXPECT_EQ(credential.accountID, 583231);
   EXPECT_EQ(credential.clientID, "Iv23liClient");
 
   // The code runs out while polling: no request after the expiry.
   FakeTransport late;
   late.respond(200, R"({"error":"authorization_pending"})");
-  gClock = kNow;
-  EXPECT_EQ(messageOf([&] {
-              GitHubAuthorization(late).waitForAuthorization(
-                  sampleCode(), [](double seconds) { gClock = gClock + seconds * 100; }, {},
-                  &testClock);
-            }),
-            messages::kExpiredCode);
+  FakeClock lateClock(kNow);
+  lateClock.onSleep = [&](double seconds) { lateClock.date = lateClock.date + seconds * 100; };
+  EXPECT_EQ(
+      messageOf([&] { GitHubAuthorization(late, lateClock).waitForAuthorization(sampleCode()); }),
+      messages::kExpiredCode);
   EXPECT_EQ(late.requests().size(), 1u);
 }
 
 TEST(GitHubAuthorization, WaitForAuthorizationStopsWhenCancelled) {
   FakeTransport transport;
   std::stop_source source;
-  gClock = kNow;
+  FakeClock clock(kNow);
+  clock.onSleep = [&](double) { source.request_stop(); };
   EXPECT_THROW(
-      GitHubAuthorization(transport).waitForAuthorization(
-          sampleCode(), [&](double) { source.request_stop(); }, source.get_token(), &testClock),
+      GitHubAuthorization(transport, clock).waitForAuthorization(sampleCode(), source.get_token()),
       CancellationError);
   EXPECT_TRUE(transport.requests().empty());
 
   // The default sleep is cut short by the stop request too.
   std::stop_source early;
   early.request_stop();
-  EXPECT_THROW(GitHubAuthorization(transport).waitForAuthorization(sampleCode(), {},
-                                                                   early.get_token(), &testClock),
+  EXPECT_THROW(GitHubAuthorization(transport).waitForAuthorization(sampleCode(), early.get_token()),
                CancellationError);
   EXPECT_TRUE(transport.requests().empty());
 }

@@ -12,12 +12,13 @@
 
 #include "FakeKeychainBackend.h"
 #include "FakeTransport.h"
-#include "PellowGitHub/CredentialLock.h"
-#include "PellowGitHub/FileKeychainBackend.h"
 #include "PellowGitHub/GitHubAuthorization.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/api/AuthorizationWire.h"
+#include "PellowGitHub/store/CredentialLock.h"
+#include "PellowGitHub/store/FileKeychainBackend.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "ScopedApplicationSupport.h"
 
 namespace pellow {
@@ -37,8 +38,8 @@ const std::string kRenewal =
 GitHubCredential stored(std::optional<double> expiresIn, std::optional<std::int64_t> account = 7) {
   GitHubCredential c("ghu_old");
   c.refreshToken = "ghr_old";
-  if (expiresIn) c.expiresAt = Date::now() + *expiresIn;
-  c.refreshExpiresAt = Date::now() + 86400;
+  if (expiresIn) c.expiresAt = systemClock().now() + *expiresIn;
+  c.refreshExpiresAt = systemClock().now() + 86400;
   c.clientID = "Tk5wNq0rZb8xLm3cPa7e";
   c.accountID = account;
   c.login = "octocat";
@@ -100,7 +101,7 @@ TEST_F(CredentialAccessTest, RenewsOnlyWhatExpiresWithinAMinute) {
 
   store(stored(30));
   transport_->respond(200, kRenewal);
-  const Date before = Date::now();
+  const Date before = systemClock().now();
   const GitHubCredential renewed = desktop_.credential(7);
   EXPECT_EQ(renewed.accessToken, "ghu_new");
   EXPECT_EQ(renewed.refreshToken, "ghr_new");

@@ -1,4 +1,4 @@
-#include "PellowGitHub/CredentialLock.h"
+#include "PellowGitHub/store/CredentialLock.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,8 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "PellowGitHub/Cancellation.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/support/Cancellation.h"
 #include "ScopedApplicationSupport.h"
 
 namespace pellow {

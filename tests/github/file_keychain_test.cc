@@ -1,4 +1,4 @@
-#include "PellowGitHub/FileKeychainBackend.h"
+#include "PellowGitHub/store/FileKeychainBackend.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "PellowGitHub/FileKeychainItem.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubKeychain.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/store/FileKeychainItem.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow {
 namespace {

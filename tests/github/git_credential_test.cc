@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "DesktopTest.h"
-#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "github-helper/Commands.h"
 #include "github-helper/CredentialRequest.h"
 #include "github-helper/GitHubHelper.h"

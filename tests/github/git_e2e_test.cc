@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "ApiE2E.h"
-#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 extern char** environ;
 

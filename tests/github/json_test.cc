@@ -1,4 +1,4 @@
-#include "PellowGitHub/Json.h"
+#include "PellowGitHub/support/Json.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ TEST(JsonParse, AcceptsOnlyContainersOfValidUTF8) {
       {"true", false},
       {"{", false},
       {"{}{}", false},
-      {"{\"a\":\"\xC3\x28\"}", false},  // invalid UTF-8 in a string
+      {"{\"a\":\"\xC3\x28\"}", false},      // invalid UTF-8 in a string
       {"{\"a\":\"\xED\xA0\x80\"}", false},  // an encoded surrogate
       {"{\"a\":1,}", false},
       {"{/*c*/}", false},
@@ -40,8 +40,8 @@ TEST(JsonParse, AcceptsOnlyContainersOfValidUTF8) {
 }
 
 TEST(JsonSerialize, CompactSortedWithEscapedSlashes) {
-  const nlohmann::json value = json::parse(
-      R"({"z":{"b":"https://x/y","a":[1,2.5,"é"]},"a":true,"m":null})");
+  const nlohmann::json value =
+      json::parse(R"({"z":{"b":"https://x/y","a":[1,2.5,"é"]},"a":true,"m":null})");
   EXPECT_EQ(json::serialize(value),
             R"({"a":true,"m":null,"z":{"a":[1,2.5,"é"],"b":"https:\/\/x\/y"}})");
   // A "/" inside a key is escaped too; quotes and control characters keep JSON's escapes.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "tests/github/FakeKeychainBackend.h"
 
 namespace pellow {

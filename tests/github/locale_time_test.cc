@@ -7,7 +7,7 @@
 #include <string>
 
 #include "HelperProcess.h"
-#include "PellowGitHub/LocaleTime.h"
+#include "PellowGitHub/support/LocaleTime.h"
 
 namespace pellow::testing {
 namespace {

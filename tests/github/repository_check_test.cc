@@ -4,11 +4,11 @@
 #include <string>
 
 #include "DesktopTest.h"
-#include "PellowGitHub/GitHubAPI.h"
-#include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/RepositoryCheck.h"
-#include "PellowGitHub/RepositoryReference.h"
+#include "PellowGitHub/api/GitHubAPI.h"
+#include "PellowGitHub/api/RepositoryCheck.h"
+#include "PellowGitHub/api/RepositoryReference.h"
+#include "PellowGitHub/support/Json.h"
 #include "github-helper/Commands.h"
 
 namespace pellow::testing {

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/RepositoryReference.h"
+#include "PellowGitHub/api/RepositoryReference.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow {
 namespace {

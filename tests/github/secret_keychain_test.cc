@@ -18,11 +18,11 @@
 #include <string>
 
 #include "HelperProcess.h"
-#include "PellowGitHub/FileKeychainBackend.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubKeychain.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
+#include "PellowGitHub/store/FileKeychainBackend.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow {
 namespace {

@@ -7,13 +7,14 @@
 #include <sstream>
 #include <string>
 
+#include "FakeClock.h"
 #include "FakeKeychainBackend.h"
 #include "FakeTransport.h"
-#include "PellowGitHub/CredentialLock.h"
 #include "PellowGitHub/GitHubAuthorization.h"
-#include "PellowGitHub/GitHubConfig.h"
-#include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/store/CredentialLock.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/Json.h"
 #include "ScopedApplicationSupport.h"
 #include "github-helper/Commands.h"
 
@@ -26,7 +27,6 @@ namespace messages = authorization_messages;
 const std::string kService(config::kKeychainService);
 const std::string kCanceled = "This GitHub sign-in was canceled. Start again.";
 
-Date fixedNow() { return Date::fromUnixSeconds(1'800'000'000); }
 constexpr double kNowMilliseconds = 1'800'000'000'000.0;
 
 std::string fixture(const std::string& name) {
@@ -41,8 +41,8 @@ class SignInCommandsTest : public ::testing::Test {
   SignInCommandsTest()
       : transport_(std::make_shared<testing::FakeTransport>()),
         backend_(std::make_shared<testing::FakeKeychainBackend>()),
-        desktop_{transport_, GitHubKeychain(kService, backend_)},
-        context_{desktop_, &fixedNow} {}
+        desktop_{transport_, GitHubKeychain(kService, backend_), clock_},
+        context_{desktop_} {}
 
   // The command's answer as the helper writes it, or the message it fails with (the generic
   // message for anything that is not a PellowError).
@@ -62,6 +62,7 @@ class SignInCommandsTest : public ::testing::Test {
   }
 
   testing::ScopedApplicationSupport support_;
+  testing::FakeClock clock_{Date::fromUnixSeconds(1'800'000'000)};
   std::shared_ptr<testing::FakeTransport> transport_;
   std::shared_ptr<testing::FakeKeychainBackend> backend_;
   GitHubDesktop desktop_;

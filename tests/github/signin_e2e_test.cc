@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ApiE2E.h"
-#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow {
 namespace {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "FakeGitHub.h"
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/GitHubURLSessionTransport.h"
-#include "PellowGitHub/NetModule.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/net/NetModule.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow::testing {
 namespace {

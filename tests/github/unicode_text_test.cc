@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "PellowGitHub/UnicodeText.h"
+#include "PellowGitHub/support/UnicodeText.h"
 
 namespace pellow {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "PellowGitHub/URLParts.h"
+#include "PellowGitHub/support/URLParts.h"
 
 namespace pellow {
 namespace {

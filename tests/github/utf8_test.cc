@@ -1,4 +1,4 @@
-#include "PellowGitHub/UTF8.h"
+#include "PellowGitHub/support/UTF8.h"
 
 #include <gtest/gtest.h>
 

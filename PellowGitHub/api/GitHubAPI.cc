@@ -1,14 +1,13 @@
-#include "PellowGitHub/GitHubAPI.h"
+#include "PellowGitHub/api/GitHubAPI.h"
 
 #include <charconv>
 #include <chrono>
 #include <cmath>
 
-#include "PellowGitHub/GitHubConfig.h"
-#include "PellowGitHub/GitHubDesktop.h"
-#include "PellowGitHub/Json.h"
-#include "PellowGitHub/LocaleTime.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/Json.h"
+#include "PellowGitHub/support/LocaleTime.h"
 
 namespace pellow {
 namespace {
@@ -102,10 +101,6 @@ nlohmann::json classifyAPIResponse(const HTTPResult& result) {
   if (status == 401) throw PellowError(std::string(kSignInExpiredMessage));
   if (status >= 301 && status <= 399) throw PellowError(std::string(kRepositoryMovedMessage));
   throw PellowError(std::string(kRepositoryCheckFailedMessage));
-}
-
-nlohmann::json GitHubDesktop::getJSON(std::string_view path, const GitHubCredential& credential) {
-  return classifyAPIResponse(transport->send(apiRequest(path, credential)));
 }
 
 }  // namespace pellow

@@ -1,4 +1,4 @@
-#include "PellowGitHub/FileKeychainBackend.h"
+#include "PellowGitHub/store/FileKeychainBackend.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -11,8 +11,8 @@
 #include <exception>
 #include <utility>
 
-#include "PellowGitHub/ApplicationSupport.h"
-#include "PellowGitHub/FileKeychainItem.h"
+#include "PellowGitHub/store/ApplicationSupport.h"
+#include "PellowGitHub/store/FileKeychainItem.h"
 
 namespace pellow {
 namespace {
@@ -252,10 +252,6 @@ FileKeychainBackend::FileKeychainBackend(std::filesystem::path applicationSuppor
 
 std::filesystem::path FileKeychainBackend::applicationSupport() const {
   return applicationSupport_ ? *applicationSupport_ : applicationSupportDirectory();
-}
-
-std::filesystem::path FileKeychainBackend::storeFolder() const {
-  return applicationSupport() / kPellowFolder / kKeychainFolder;
 }
 
 KeychainStatus FileKeychainBackend::copyData(const KeychainItemKey& key,

@@ -1,8 +1,8 @@
-#include "PellowGitHub/URLParts.h"
+#include "PellowGitHub/support/URLParts.h"
 
 #include <exception>
 
-#include "PellowGitHub/NetModule.h"
+#include "PellowGitHub/net/NetModule.h"
 
 namespace pellow {
 namespace {

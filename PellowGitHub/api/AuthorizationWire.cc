@@ -1,10 +1,10 @@
-#include "PellowGitHub/AuthorizationWire.h"
+#include "PellowGitHub/api/AuthorizationWire.h"
 
 #include <charconv>
 
 #include <nlohmann/json.hpp>
 
-#include "PellowGitHub/Json.h"
+#include "PellowGitHub/support/Json.h"
 
 namespace pellow {
 namespace {

@@ -3,7 +3,7 @@
 //   std::optional<URLParts> parts = parseURLParts("https://github.com/octo/notes.git");
 //   if (parts && parts->host == "github.com" && !parts->port) ...
 //
-// Parsing uses the network module, which it loads on first use (NetModule.h), but it never
+// Parsing uses the network module, which it loads on first use (net/NetModule.h), but it never
 // starts libcurl's network side. Thread-safe.
 #pragma once
 

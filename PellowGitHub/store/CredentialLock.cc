@@ -1,4 +1,4 @@
-#include "PellowGitHub/CredentialLock.h"
+#include "PellowGitHub/store/CredentialLock.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,10 +10,10 @@
 #include <string>
 #include <system_error>
 
-#include "PellowGitHub/ApplicationSupport.h"
-#include "PellowGitHub/Cancellation.h"
 #include "PellowGitHub/GitHubDate.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/store/ApplicationSupport.h"
+#include "PellowGitHub/support/Cancellation.h"
 
 namespace pellow {
 namespace {
@@ -54,7 +54,7 @@ class Descriptor {
 
 }  // namespace
 
-CredentialLockHold CredentialLockHold::acquire(const std::stop_token& stop) {
+CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
   const std::filesystem::path folder = pellowGitHubDirectory();
   createPrivateFolder(folder);
 
@@ -74,10 +74,11 @@ CredentialLockHold CredentialLockHold::acquire(const std::stop_token& stop) {
   }
 
   // The deadline is on the wall clock, the pauses between tries on the continuous clock.
-  const Date deadline = Date::now() + kWaitLimitSeconds;
+  const Date deadline = clock_->now() + kWaitLimitSeconds;
   while (::flock(descriptor.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (!(Date::now() < deadline)) throw PellowError(std::string(kLockTimeoutMessage));
-    sleepOnContinuousClock(kRetryIntervalSeconds, stop);
+    if (!(clock_->now() < deadline)) throw PellowError(std::string(kLockTimeoutMessage));
+    clock_->sleep(kRetryIntervalSeconds, stop);
+    throwIfCancelled(stop);
   }
   return CredentialLockHold(descriptor.release());
 }

@@ -1,12 +1,11 @@
-#include "PellowGitHub/RepositoryCheck.h"
+#include "PellowGitHub/api/RepositoryCheck.h"
 
 #include <optional>
 
-#include "PellowGitHub/GitHubConfig.h"
-#include "PellowGitHub/GitHubDesktop.h"
-#include "PellowGitHub/Json.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/RepositoryReference.h"
+#include "PellowGitHub/api/RepositoryReference.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/Json.h"
 
 namespace pellow {
 namespace {
@@ -61,14 +60,6 @@ CheckedRepository checkedRepository(const nlohmann::json& object, std::string_vi
   result.remote = std::string(config::webBaseURL()) + "/" + *fullName + ".git";
   result.credential = credential;
   return result;
-}
-
-CheckedRepository GitHubDesktop::checkRepository(std::string_view reference,
-                                                 std::optional<GitHubCredential> given) {
-  const std::string slug = repositorySlug(reference);
-  const GitHubCredential credentialUsed = given ? std::move(*given) : credential(std::nullopt);
-  const nlohmann::json object = getJSON("/repos/" + slug, credentialUsed);
-  return checkedRepository(object, slug, credentialUsed);
 }
 
 }  // namespace pellow

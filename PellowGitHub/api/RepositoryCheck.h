@@ -3,8 +3,7 @@
 // archived nor disabled, and the account may push to it.
 //
 //   CheckedRepository repo = desktop.checkRepository("octo/notes");   // stored credential
-//   git.setRemote(repo.remote);                                        //
-//   https://github.com/Octo/Notes.git
+//   git.setRemote(repo.remote);   // "https://github.com/Octo/Notes.git"
 //
 // `GitHubDesktop::checkRepository(reference, credential)` runs, in this order:
 //   1. repositorySlug(reference); a rejection fails before the keychain or network is touched;
@@ -14,12 +13,11 @@
 // It changes nothing on GitHub and stores nothing but a token renewed in step 2.
 #pragma once
 
-#include <cstdint>
-#include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
+#include "PellowGitHub/CheckedRepository.h"
 #include "PellowGitHub/GitHubCredential.h"
 
 namespace pellow {
@@ -29,15 +27,6 @@ inline constexpr std::string_view kArchivedRepositoryMessage =
 inline constexpr std::string_view kReadOnlyRepositoryMessage =
     "This account has read-only access. Choose a writable repository and allow Pellow Contents "
     "read and write access on GitHub.";
-
-struct CheckedRepository {
-  std::int64_t id = 0;
-  std::string slug;             // "full_name" exactly as GitHub returned it (GitHub's letter case)
-  std::string defaultBranch;    // "default_branch"
-  bool isPrivate = false;       // "private"
-  std::string remote;           // web base URL + "/" + slug + ".git"
-  GitHubCredential credential;  // the credential the check used (for the account summary)
-};
 
 // Judges GitHub's repository object for the reference whose slug is `requestedSlug`:
 // "id" (integer >= 1), "full_name" (string), "default_branch" (string) and "private" (boolean)

@@ -1,4 +1,4 @@
-#include "PellowGitHub/ApplicationSupport.h"
+#include "PellowGitHub/store/ApplicationSupport.h"
 
 #include <pwd.h>
 #include <unistd.h>

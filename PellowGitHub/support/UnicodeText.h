@@ -6,7 +6,7 @@
 //
 // White-space trimming is built in (the Unicode White_Space set is fixed). The general-category
 // test and the grapheme count of non-ASCII text come from ICU in the network module, which they
-// load on first use (NetModule.h) and may therefore throw std::runtime_error; ASCII input never
+// load on first use (net/NetModule.h) and may therefore throw std::runtime_error; ASCII input never
 // loads it. All functions are thread-safe.
 #pragma once
 

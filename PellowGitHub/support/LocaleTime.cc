@@ -1,9 +1,9 @@
-#include "PellowGitHub/LocaleTime.h"
+#include "PellowGitHub/support/LocaleTime.h"
 
 #include <limits>
 #include <stdexcept>
 
-#include "PellowGitHub/NetModule.h"
+#include "PellowGitHub/net/NetModule.h"
 
 namespace pellow {
 

@@ -1,4 +1,4 @@
-#include "PellowGitHub/UnicodeText.h"
+#include "PellowGitHub/support/UnicodeText.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,8 +6,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "PellowGitHub/NetModule.h"
-#include "PellowGitHub/UTF8.h"
+#include "PellowGitHub/net/NetModule.h"
+#include "PellowGitHub/support/UTF8.h"
 
 namespace pellow {
 namespace {

@@ -1,4 +1,4 @@
-#include "PellowGitHub/GitHubConfig.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 
 namespace pellow::config {
 namespace {

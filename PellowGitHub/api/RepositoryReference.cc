@@ -1,11 +1,11 @@
-#include "PellowGitHub/RepositoryReference.h"
+#include "PellowGitHub/api/RepositoryReference.h"
 
 #include <cstddef>
 
-#include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/URLParts.h"
-#include "PellowGitHub/UnicodeText.h"
+#include "PellowGitHub/support/GitHubConfig.h"
+#include "PellowGitHub/support/URLParts.h"
+#include "PellowGitHub/support/UnicodeText.h"
 
 namespace pellow {
 namespace {

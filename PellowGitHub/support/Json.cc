@@ -1,4 +1,4 @@
-#include "PellowGitHub/Json.h"
+#include "PellowGitHub/support/Json.h"
 
 #include <cmath>
 #include <limits>
@@ -22,8 +22,8 @@ nlohmann::json parse(std::string_view text) {
 }
 
 std::string serialize(const nlohmann::json& value) {
-  const std::string compact = value.dump(-1, ' ', /*ensure_ascii=*/false,
-                                         nlohmann::json::error_handler_t::strict);
+  const std::string compact =
+      value.dump(-1, ' ', /*ensure_ascii=*/false, nlohmann::json::error_handler_t::strict);
   // In JSON text a "/" can only stand inside a string, so escaping every one in the dump is exact.
   std::string out;
   out.reserve(compact.size() + compact.size() / 8);

@@ -10,7 +10,7 @@
 // Thread-safe. Runs that never call netModule() load neither libcurl nor ICU.
 #pragma once
 
-#include "PellowGitHub/NetModuleABI.h"
+#include "PellowGitHub/net/NetModuleABI.h"
 
 namespace pellow {
 

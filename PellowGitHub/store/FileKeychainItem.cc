@@ -1,30 +1,14 @@
-#include "PellowGitHub/FileKeychainItem.h"
+#include "PellowGitHub/store/FileKeychainItem.h"
 
 #include <charconv>
+
+#include "PellowGitHub/support/PercentEncoding.h"
 
 namespace pellow {
 namespace {
 
 constexpr std::string_view kMagicLine = "pellow-keychain-item 1\n";
 constexpr std::string_view kAccessibleWhenUnlockedThisDeviceOnly = "whenUnlockedThisDeviceOnly";
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-template <typename KeepsByte>
-std::string percentEncode(std::string_view text, KeepsByte keeps) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (keeps(c, i)) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(kHexDigits[c >> 4]);
-      out.push_back(kHexDigits[c & 0xF]);
-    }
-  }
-  return out;
-}
 
 bool keepsInHeader(unsigned char c, std::size_t) { return c > ' ' && c <= '~' && c != '%'; }
 

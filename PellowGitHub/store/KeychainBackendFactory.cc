@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "PellowGitHub/FileKeychainBackend.h"
 #include "PellowGitHub/KeychainBackend.h"
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
+#include "PellowGitHub/store/FileKeychainBackend.h"
 
 namespace pellow {
 namespace {

@@ -1,4 +1,4 @@
-#include "PellowGitHub/NetModule.h"
+#include "PellowGitHub/net/NetModule.h"
 
 #include <dlfcn.h>
 

@@ -61,10 +61,6 @@ class FileKeychainBackend final : public KeychainBackend {
                      KeychainAccessibility accessibility) override;
   KeychainStatus remove(const KeychainItemKey& key) override;
 
-  // The folder that holds the items for the current environment. Throws std::runtime_error
-  // when no home folder can be found.
-  std::filesystem::path storeFolder() const;
-
  private:
   std::filesystem::path applicationSupport() const;
 

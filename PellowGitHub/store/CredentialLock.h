@@ -1,21 +1,22 @@
 // The credential lock: serialises, across all github-helper processes of the user, every
 // read-modify-write of the one stored GitHub credential (renewal, save, disconnect).
 //
-//   GitHubCredential fresh = withCredentialLock([&] { return renewAndStore(); });
-//   withCredentialLock([&] { keychain.deleteItem(); });
+//   CredentialLock lock(desktop.clock());
+//   GitHubCredential fresh = lock.run([&] { return renewAndStore(); });
+//   withCredentialLock([&] { keychain.deleteItem(); });   // the same on the system clock
 //
 // The lock is an advisory flock(2) on "credential.lock" in the private folder "PellowGitHub" of
 // the Application Support folder (pellowGitHubDirectory()). The folder is created on first use
 // (0700, intermediate folders too); the file is created 0600, never read, written or deleted.
 //
-// withCredentialLock(body, stop):
+// run(body, stop):
 //   - creates the folder if needed; a creation failure throws std::filesystem::filesystem_error;
 //   - checks the folder with lstat: a directory (not a symbolic link) owned by the user with no
 //     group or other permission bits, else PellowError kLockNotPrivateMessage;
 //   - opens the file O_RDWR|O_CREAT|O_NOFOLLOW, 0600, and checks it with fstat: a regular file
 //     owned by the user with no group or other bits, else PellowError kLockBusyMessage;
-//   - tries a non-blocking exclusive flock; while it fails and the wall clock is before a
-//     deadline of 10 s after the first try, sleeps 0.1 s on the continuous clock and retries;
+//   - tries a non-blocking exclusive flock; while it fails and the clock's date is before a
+//     deadline of 10 s after the first try, waits 0.1 s (the clock's sleep) and retries;
 //     past the deadline throws PellowError kLockTimeoutMessage;
 //   - a stop requested on `stop` while waiting throws CancellationError;
 //   - runs body() while holding the lock, then unlocks and closes the descriptor whatever body
@@ -31,6 +32,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "PellowGitHub/Clock.h"
+
 namespace pellow {
 
 inline constexpr std::string_view kLockNotPrivateMessage =
@@ -40,12 +43,10 @@ inline constexpr std::string_view kLockBusyMessage = "GitHub credentials are bus
 inline constexpr std::string_view kLockTimeoutMessage =
     "Another Pellow window is updating GitHub sign-in. Try again shortly.";
 
-// The held lock: acquired by acquire(), released (LOCK_UN, then close) by the destructor.
+// The held lock: acquired by CredentialLock::acquire(), released (LOCK_UN, then close) by the
+// destructor.
 class CredentialLockHold {
  public:
-  // Everything withCredentialLock does before running its body; throws as described above.
-  static CredentialLockHold acquire(const std::stop_token& stop);
-
   CredentialLockHold(CredentialLockHold&& other) noexcept
       : descriptor_(std::exchange(other.descriptor_, -1)) {}
   CredentialLockHold& operator=(CredentialLockHold&&) = delete;
@@ -53,14 +54,33 @@ class CredentialLockHold {
   ~CredentialLockHold();
 
  private:
+  friend class CredentialLock;
   explicit CredentialLockHold(int descriptor) : descriptor_(descriptor) {}
   int descriptor_;
 };
 
+class CredentialLock {
+ public:
+  // Keeps a reference to `clock`, which must outlive the lock.
+  explicit CredentialLock(Clock& clock = systemClock()) : clock_(&clock) {}
+
+  // Everything run() does before its body; throws as described above.
+  CredentialLockHold acquire(const std::stop_token& stop = {}) const;
+
+  template <class Body>
+  std::invoke_result_t<Body&> run(Body&& body, const std::stop_token& stop = {}) const {
+    CredentialLockHold hold = acquire(stop);
+    return body();
+  }
+
+ private:
+  Clock* clock_;
+};
+
+// The lock on the system clock.
 template <class Body>
 std::invoke_result_t<Body&> withCredentialLock(Body&& body, const std::stop_token& stop = {}) {
-  CredentialLockHold hold = CredentialLockHold::acquire(stop);
-  return body();
+  return CredentialLock().run(body, stop);
 }
 
 }  // namespace pellow

@@ -1,8 +1,11 @@
 // Strict UTF-8 decoding: no overlong forms, no surrogates, nothing above U+10FFFF.
 //
-//   if (auto scalar = decodeUTF8Scalar(text)) { use(scalar->value);
-//   text.remove_prefix(scalar->length); } bool ok = isValidUTF8(bytes); std::string text =
-//   decodeUTF8WithReplacement(bytes);   // "a\xFFb" -> "a\uFFFDb"
+//   if (auto scalar = decodeUTF8Scalar(text)) {
+//     use(scalar->value);
+//     text.remove_prefix(scalar->length);
+//   }
+//   bool ok = isValidUTF8(bytes);
+//   std::string text = decodeUTF8WithReplacement(bytes);   // "a\xFFb" -> "a\uFFFDb"
 //
 // All functions are pure and thread-safe.
 #pragma once

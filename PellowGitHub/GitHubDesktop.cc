@@ -1,0 +1,54 @@
+#include "PellowGitHub/GitHubDesktop.h"
+
+#include <string>
+#include <utility>
+
+#include "PellowGitHub/GitHubAuthorization.h"
+#include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/api/GitHubAPI.h"
+#include "PellowGitHub/api/RepositoryCheck.h"
+#include "PellowGitHub/api/RepositoryReference.h"
+#include "PellowGitHub/store/CredentialLock.h"
+
+namespace pellow {
+namespace {
+
+constexpr const char* kSignInMessage =
+    "Sign in to the GitHub account connected to this notes folder in Settings \u2192 Git sync. "
+    "Your notes remain saved locally.";
+
+}  // namespace
+
+GitHubDesktop::GitHubDesktop(std::shared_ptr<GitHubTransport> transport_, GitHubKeychain keychain_,
+                             Clock& clock)
+    : transport(std::move(transport_)), keychain(std::move(keychain_)), clock_(&clock) {}
+
+GitHubCredential GitHubDesktop::credential(std::optional<std::int64_t> account) {
+  // Load, check, renew and store under one hold of the lock: a second process waits and then
+  // loads the renewed credential, so a refresh token is never spent twice.
+  return CredentialLock(*clock_).run([&]() -> GitHubCredential {
+    std::optional<GitHubCredential> stored = keychain.load();
+    if (!stored) throw PellowError(kSignInMessage);
+    if (account && stored->accountID != account) throw PellowError(kSignInMessage);
+    const Date now = clock_->now();
+    if (!stored->needsRefresh(now)) return std::move(*stored);
+    // A failed renewal leaves the stored item as it is; the message tells the user what to do.
+    GitHubCredential renewed = GitHubAuthorization(*transport, *clock_).refresh(*stored, now);
+    keychain.save(renewed);
+    return renewed;
+  });
+}
+
+nlohmann::json GitHubDesktop::getJSON(std::string_view path, const GitHubCredential& credential) {
+  return classifyAPIResponse(transport->send(apiRequest(path, credential)));
+}
+
+CheckedRepository GitHubDesktop::checkRepository(std::string_view reference,
+                                                 std::optional<GitHubCredential> given) {
+  const std::string slug = repositorySlug(reference);
+  const GitHubCredential credentialUsed = given ? std::move(*given) : credential(std::nullopt);
+  const nlohmann::json object = getJSON("/repos/" + slug, credentialUsed);
+  return checkedRepository(object, slug, credentialUsed);
+}
+
+}  // namespace pellow
