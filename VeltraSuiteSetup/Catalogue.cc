@@ -1,28 +1,58 @@
-// The catalogue members of VeltraSuiteSetup, and file URLs and the shared-registry test.
+#include "VeltraSuiteSetup/Catalogue.h"
 
-#include "VeltraSuiteSetup/SuiteCatalogue.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include <algorithm>
+#include <memory>
+
+#include "VeltraSuiteSetup/bundle/CodeSignature.h"
 
 namespace veltra {
 
-std::string_view VeltraSuiteSetup::team() noexcept { return veltra::team(); }
+std::string_view VeltraSuiteSetup::team() noexcept { return "K4TQ7WMX2P"; }
 
 const std::unordered_map<std::string, std::string>& VeltraSuiteSetup::names() {
-  return veltra::names();
+  // A function-local static: initialised once, thread-safe under the language's rules.
+  static const std::unordered_map<std::string, std::string> catalogue{
+      {"com.pemberhollo.pellow", "Pellow"}, {"com.pemberhollo.sorel", "Sorel"},
+      {"com.pemberhollo.kesta", "Kesta"},   {"com.pemberhollo.mure", "Mure"},
+      {"com.pemberhollo.tollis", "Tollis"}, {"local.dunmar.native", "Dunmar"},
+  };
+  return catalogue;
+}
+
+bool VeltraSuiteSetup::isCatalogueApp(std::string_view bundleId) {
+  return names().find(std::string(bundleId)) != names().end();
+}
+
+const std::vector<std::string>& VeltraSuiteSetup::sortedCatalogueIds() {
+  static const std::vector<std::string> ids = [] {
+    std::vector<std::string> keys;
+    for (const auto& [id, name] : names()) keys.push_back(id);
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  }();
+  return ids;
 }
 
 bool VeltraSuiteSetup::identity(std::string_view identityText, std::string_view belongsTo) {
-  return veltra::identity(identityText, belongsTo);
+  if (identityText == belongsTo) return true;
+  for (std::string_view scheme : {std::string_view("signed:"), std::string_view("development:")}) {
+    const std::string prefix = std::string(scheme) + std::string(belongsTo) + ":";
+    if (identityText.starts_with(prefix)) return true;
+  }
+  return false;
 }
 
-std::filesystem::path fileURL(const std::filesystem::path& path) {
-  std::string text = std::filesystem::absolute(path).string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
-bool isIsolated(const std::filesystem::path& registry) {
-  return !fileURL(registry).string().ends_with("VeltraIntegration/registry/v1");
+bool VeltraSuiteSetup::verified(const std::filesystem::path& url, std::string_view bundleId) {
+  if (!isCatalogueApp(bundleId)) return false;
+  static const std::unique_ptr<SignatureVerifier> verifier =
+      []() -> std::unique_ptr<SignatureVerifier> {
+    try {
+      return std::make_unique<SignatureVerifier>(builtInTrustAnchors());
+    } catch (...) {
+      return nullptr;  // an unusable anchor trusts nothing
+    }
+  }();
+  return verifier && verifier->verify(url, bundleId, team());
 }
 
 }  // namespace veltra

@@ -1,10 +1,14 @@
 // Connecting one pair, launching a sibling app, and telling whether a genuine copy runs.
 
+#include "VeltraSuiteSetup/ConnectLaunch.h"
+
 #include <algorithm>
 #include <system_error>
 
-#include "VeltraSuiteSetup/SuiteCatalogue.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/ConsentStore.h"
+#include "VeltraSuiteSetup/Discovery.h"
+#include "VeltraSuiteSetup/PairRules.h"
 
 namespace veltra {
 namespace fs = std::filesystem;
@@ -18,7 +22,9 @@ const VeltraInstalledApp* find(const std::vector<VeltraInstalledApp>& apps, std:
 }
 
 // "." and ".." removed, no trailing "/": two spellings of one folder compare equal.
-fs::path standardised(const fs::path& path) { return fileURL(fileURL(path).lexically_normal()); }
+fs::path standardised(const fs::path& path) {
+  return absolutePath(absolutePath(path).lexically_normal());
+}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 // The consent store: safe reads and locked, atomic replacement of "consent-v1.json".
 
+#include "VeltraSuiteSetup/ConsentStore.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,8 +11,8 @@
 #include <cerrno>
 #include <string>
 
+#include "VeltraSuiteSetup/Catalogue.h"
 #include "VeltraSuiteSetup/UniqueFd.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 
 namespace veltra {
 namespace fs = std::filesystem;

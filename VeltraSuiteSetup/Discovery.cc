@@ -1,13 +1,24 @@
 // Installed-app discovery: one candidate location per catalogue app, kept only when verified.
 
+#include "VeltraSuiteSetup/Discovery.h"
+
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "VeltraSuiteSetup/SuiteCatalogue.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "VeltraSuiteSetup/Catalogue.h"
 
 namespace veltra {
 namespace fs = std::filesystem;
+
+fs::path absolutePath(const fs::path& path) {
+  std::string text = fs::absolute(path).string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+bool isIsolated(const fs::path& registry) {
+  return !absolutePath(registry).string().ends_with("VeltraIntegration/registry/v1");
+}
 
 std::vector<VeltraInstalledApp> VeltraSuiteSetup::installed(std::string_view local,
                                                             const fs::path& appURL, bool isolated,
@@ -22,7 +33,7 @@ std::vector<VeltraInstalledApp> VeltraSuiteSetup::installed(std::string_view loc
       if (bundleId == local) {
         candidate = appURL;
       } else if (isolated) {
-        candidate = fileURL(appURL).parent_path() / bundleName;
+        candidate = absolutePath(appURL).parent_path() / bundleName;
       } else if (const fs::path standard = platform.applicationsFolder / bundleName;
                  platform.verifier.verified(standard, bundleId)) {
         candidate = standard;
@@ -30,7 +41,7 @@ std::vector<VeltraInstalledApp> VeltraSuiteSetup::installed(std::string_view loc
         candidate = platform.workspace.urlForApplication(bundleId);
       }
       if (candidate && platform.verifier.verified(*candidate, bundleId)) {
-        apps.push_back({bundleId, name, fileURL(*candidate).string()});
+        apps.push_back({bundleId, name, absolutePath(*candidate).string()});
       }
     } catch (...) {
     }
@@ -71,21 +82,6 @@ std::string VeltraSuiteSetup::installedSetKey(const std::vector<VeltraInstalledA
     key += id;
   }
   return key;
-}
-
-std::string VeltraSuiteSetup::alertInformativeText(const std::vector<std::string>& others) {
-  std::string text = "We've detected other Veltra apps are installed: ";
-  for (std::size_t i = 0; i < others.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += others[i];
-  }
-  text +=
-      ".\n\nGrant access between Veltra apps to your connected mail accounts, calendars, and "
-      "current notes folder, including search, reviewed drafts, and AI use through Sorel's "
-      "configured provider.\n\nWe'll also connect verified Veltra apps you install later. Sending "
-      "mail and saving changes still happen in the owning app. You can disconnect any app in "
-      "Connections.";
-  return text;
 }
 
 }  // namespace veltra

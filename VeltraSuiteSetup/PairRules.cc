@@ -1,10 +1,11 @@
 // Pair keys, the stored-file pair decision, and the three changes that users' answers make.
 
+#include "VeltraSuiteSetup/PairRules.h"
+
 #include <algorithm>
 #include <chrono>
 
-#include "VeltraSuiteSetup/SuiteCatalogue.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "VeltraSuiteSetup/Catalogue.h"
 
 namespace veltra {
 namespace {

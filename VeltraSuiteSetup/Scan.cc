@@ -1,24 +1,28 @@
 // The connected-apps list and the one-time connection alert.
 
+#include "VeltraSuiteSetup/Scan.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 
 #include <algorithm>
 
+#include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/ConsentStore.h"
+#include "VeltraSuiteSetup/PairRules.h"
 #include "VeltraSuiteSetup/UniqueFd.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 
 namespace veltra {
 namespace fs = std::filesystem;
 
 namespace {
 
-bool shouldAsk(const VeltraSuiteConsent& consent, const std::string& key, bool force,
-               bool canPrompt) {
-  if (force) return true;
+bool shouldAsk(const VeltraSuiteConsent& consent, const std::string& key,
+               const VeltraSuiteSetup::ScanOptions& options) {
+  if (options.force) return true;
   if (consent.enabled) return false;
   if (consent.declinedSet == key) return false;
-  return canPrompt;
+  return options.canPrompt;
 }
 
 std::vector<VeltraInstalledApp> permitted(const std::vector<VeltraInstalledApp>& apps,
@@ -37,17 +41,17 @@ std::vector<VeltraInstalledApp> permitted(const std::vector<VeltraInstalledApp>&
 
 std::vector<VeltraInstalledApp> VeltraSuiteSetup::scan(std::string_view local,
                                                        const fs::path& appURL,
-                                                       const fs::path& registry, bool isolated,
-                                                       bool force, bool canPrompt,
+                                                       const fs::path& registry,
+                                                       const ScanOptions& options,
                                                        VeltraPlatform& platform) {
-  const std::vector<VeltraInstalledApp> apps = installed(local, appURL, isolated, platform);
+  const std::vector<VeltraInstalledApp> apps = installed(local, appURL, options.isolated, platform);
   const bool localFound =
       std::any_of(apps.begin(), apps.end(), [&](const auto& app) { return app.bundleId == local; });
   if (!localFound || apps.size() == 1) return {};
 
   VeltraSuiteConsent consent = read(registry);
   const std::string key = installedSetKey(apps);
-  if (!shouldAsk(consent, key, force, canPrompt)) return permitted(apps, consent, local);
+  if (!shouldAsk(consent, key, options)) return permitted(apps, consent, local);
 
   prepareStateFolder(registry);
   const fs::path lockPath = registry / ".suite-setup" / "prompt.lock";
@@ -60,7 +64,7 @@ std::vector<VeltraInstalledApp> VeltraSuiteSetup::scan(std::string_view local,
 
   // Another process may have recorded an answer while this one was deciding.
   consent = read(registry);
-  if (!force && (consent.enabled || consent.declinedSet == key)) {
+  if (!options.force && (consent.enabled || consent.declinedSet == key)) {
     return permitted(apps, consent, local);
   }
 
@@ -76,16 +80,31 @@ std::vector<VeltraInstalledApp> VeltraSuiteSetup::scan(std::string_view local,
   const bool accepted = platform.alerts.runModal(alert) == kAlertFirstButtonReturn;
 
   // "state.lock" is taken inside "prompt.lock", never the other way round.
-  update(registry, applySuiteAnswer(accepted, key, force));
+  update(registry, applySuiteAnswer(accepted, key, options.force));
   consent = read(registry);
   return permitted(apps, consent, local);
 }
 
 std::vector<VeltraInstalledApp> VeltraSuiteSetup::scan(std::string_view local,
                                                        const fs::path& appURL,
-                                                       const fs::path& registry, bool isolated,
-                                                       bool force, bool canPrompt) {
-  return scan(local, appURL, registry, isolated, force, canPrompt, VeltraPlatform::system());
+                                                       const fs::path& registry,
+                                                       const ScanOptions& options) {
+  return scan(local, appURL, registry, options, VeltraPlatform::system());
+}
+
+std::string VeltraSuiteSetup::alertInformativeText(const std::vector<std::string>& others) {
+  std::string text = "We've detected other Veltra apps are installed: ";
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += others[i];
+  }
+  text +=
+      ".\n\nGrant access between Veltra apps to your connected mail accounts, calendars, and "
+      "current notes folder, including search, reviewed drafts, and AI use through Sorel's "
+      "configured provider.\n\nWe'll also connect verified Veltra apps you install later. Sending "
+      "mail and saving changes still happen in the owning app. You can disconnect any app in "
+      "Connections.";
+  return text;
 }
 
 }  // namespace veltra

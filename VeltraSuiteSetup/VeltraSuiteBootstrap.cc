@@ -13,8 +13,9 @@
 #include <mutex>
 #include <thread>
 
+#include "VeltraSuiteSetup/Discovery.h"
+#include "VeltraSuiteSetup/Scan.h"
 #include "VeltraSuiteSetup/UniqueFd.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 
 namespace veltra {
 
@@ -83,7 +84,9 @@ void runLoop(std::weak_ptr<VeltraSuiteBootstrap> weak,
     std::vector<VeltraInstalledApp> apps;
     try {
       if (const auto appURL = platform.mainBundle.bundleURL()) {
-        apps = VeltraSuiteSetup::scan(local, *appURL, registry, isolated, false, false, platform);
+        apps = VeltraSuiteSetup::scan(local, *appURL, registry,
+                                      {.isolated = isolated, .force = false, .canPrompt = false},
+                                      platform);
       }
     } catch (...) {
       apps.clear();  // the next cycle tries again

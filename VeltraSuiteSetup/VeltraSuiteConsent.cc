@@ -5,8 +5,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "VeltraSuiteSetup/SuiteCatalogue.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/PairRules.h"
 
 namespace veltra {
 namespace {
@@ -92,10 +92,12 @@ bool VeltraSuiteConsent::permits(std::string_view local, std::string_view remote
       local == kMure || local == kTollis || remote == kMure || remote == kTollis;
   if (ownApprovalOnly && !contains(approvedPairs, key)) return false;
   if (!(enabled && pairOnly != true) && !contains(approvedPairs, key)) return false;
-  if (teamId != team()) return false;
+  if (teamId != VeltraSuiteSetup::team()) return false;
   if (!teamArg || *teamArg != teamId) return false;
   if (local == remote) return false;
-  if (!isCatalogueApp(local) || !isCatalogueApp(remote)) return false;
+  if (!VeltraSuiteSetup::isCatalogueApp(local) || !VeltraSuiteSetup::isCatalogueApp(remote)) {
+    return false;
+  }
   return std::find(blockedPairs.begin(), blockedPairs.end(), key) == blockedPairs.end();
 }
 

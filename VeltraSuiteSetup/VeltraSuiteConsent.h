@@ -3,7 +3,8 @@
 //   veltra::VeltraSuiteConsent record;                 // version 1, suite off, nothing approved
 //   std::string bytes = record.encoded();              // {"blockedPairs":[],"enabled":false,...}
 //   auto back = veltra::VeltraSuiteConsent::decoded(bytes);   // throws veltra::DecodingError
-//   bool ok = back.permits("com.pemberhollo.pellow", "com.pemberhollo.sorel", veltra::team());
+//   bool ok = back.permits("com.pemberhollo.pellow", "com.pemberhollo.sorel",
+//                          veltra::VeltraSuiteSetup::team());   // Catalogue.h
 //
 // A plain value: copied on assignment, compared field by field. Absent optionals are omitted from
 // the JSON form, never written as null; unknown keys are dropped on decoding.

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "VeltraSuiteSetup/BundleManifest.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

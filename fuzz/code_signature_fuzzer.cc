@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "VeltraSuiteSetup/BundleManifest.h"
-#include "VeltraSuiteSetup/CodeSignature.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
+#include "VeltraSuiteSetup/bundle/CodeSignature.h"
 #include "fuzz/FuzzTrustAnchor.h"
 
 namespace {

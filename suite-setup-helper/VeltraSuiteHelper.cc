@@ -20,13 +20,13 @@ bool VeltraSuiteHelper::isSet(const std::vector<std::string>& args, std::string_
 
 std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>& args,
                                                   VeltraPlatform& platform) {
-  using S = VeltraSuiteSetup;
+  namespace S = VeltraSuiteSetup;
   try {
     const auto app = value(args, "--app");
     const auto registryValue = value(args, "--registry");
     if (!app || !registryValue) return std::nullopt;
-    const std::filesystem::path appURL = fileURL(*app);
-    const std::filesystem::path registry = fileURL(*registryValue);
+    const std::filesystem::path appURL = absolutePath(*app);
+    const std::filesystem::path registry = absolutePath(*registryValue);
 
     // Nothing is touched before the caller has proved to be a genuine Pellow.
     if (!platform.verifier.verified(appURL, kLocal)) return std::nullopt;
@@ -42,8 +42,11 @@ std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>
       list = S::installed(kLocal, appURL, isolated, platform);
       std::erase_if(list, [](const VeltraInstalledApp& entry) { return entry.bundleId == kLocal; });
     } else {
-      list = S::scan(kLocal, appURL, registry, isolated, isSet(args, "--force"),
-                     isSet(args, "--prompt"), platform);
+      list = S::scan(kLocal, appURL, registry,
+                     {.isolated = isolated,
+                      .force = isSet(args, "--force"),
+                      .canPrompt = isSet(args, "--prompt")},
+                     platform);
     }
 
     if (const auto remote = value(args, "--launch-destination")) {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "VeltraSuiteSetup/GtkAlertPresenter.h"
 #include "VeltraSuiteSetup/Platform.h"
-#include "VeltraSuiteSetup/SystemAlertPresenter.h"
+#include "VeltraSuiteSetup/linux/GtkAlertPresenter.h"
+#include "VeltraSuiteSetup/linux/SystemAlertPresenter.h"
 #include "suite-setup-helper/VeltraSuiteHelper.h"
 
 int main(int argc, char** argv) {

@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "VeltraSuiteSetup/BundleManifest.h"
-#include "VeltraSuiteSetup/OpenSslPtr.h"
 #include "VeltraSuiteSetup/UniqueFd.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
+#include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
 namespace {
 

@@ -13,7 +13,7 @@ namespace veltra {
 namespace {
 
 namespace fs = std::filesystem;
-using S = VeltraSuiteSetup;
+namespace S = VeltraSuiteSetup;
 constexpr const char* kSorel = "com.pemberhollo.sorel";
 constexpr const char* kPellow = "com.pemberhollo.pellow";
 

@@ -18,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using S = VeltraSuiteSetup;
+namespace S = VeltraSuiteSetup;
 constexpr const char* kSorel = "com.pemberhollo.sorel";
 constexpr const char* kPellow = "com.pemberhollo.pellow";
 

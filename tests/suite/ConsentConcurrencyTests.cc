@@ -16,7 +16,7 @@ namespace veltra {
 namespace {
 
 namespace fs = std::filesystem;
-using S = VeltraSuiteSetup;
+namespace S = VeltraSuiteSetup;
 
 std::string keyFor(int i) {
   return S::pair("com.example.app" + std::to_string(i), "com.example.z");

@@ -11,7 +11,7 @@ namespace veltra {
 namespace {
 
 namespace fs = std::filesystem;
-using S = VeltraSuiteSetup;
+namespace S = VeltraSuiteSetup;
 
 unsigned modeOf(const fs::path& path) {
   struct stat info {};

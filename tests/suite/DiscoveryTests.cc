@@ -6,7 +6,7 @@
 namespace veltra {
 namespace {
 
-using S = VeltraSuiteSetup;
+namespace S = VeltraSuiteSetup;
 constexpr const char* kPellow = "com.pemberhollo.pellow";
 constexpr const char* kSorel = "com.pemberhollo.sorel";
 constexpr const char* kKesta = "com.pemberhollo.kesta";

@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using S = VeltraSuiteSetup;
+namespace S = VeltraSuiteSetup;
 using Json = nlohmann::json;
 constexpr const char* kPellow = "com.pemberhollo.pellow";
 constexpr const char* kSorel = "com.pemberhollo.sorel";

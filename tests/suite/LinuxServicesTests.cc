@@ -13,9 +13,9 @@
 #include <sstream>
 #include <thread>
 
-#include "VeltraSuiteSetup/LinuxMainBundle.h"
-#include "VeltraSuiteSetup/LinuxWorkspace.h"
-#include "VeltraSuiteSetup/TerminalAlertPresenter.h"
+#include "VeltraSuiteSetup/linux/LinuxMainBundle.h"
+#include "VeltraSuiteSetup/linux/LinuxWorkspace.h"
+#include "VeltraSuiteSetup/linux/TerminalAlertPresenter.h"
 #include "tests/suite/SuiteTestSupport.h"
 
 namespace veltra {

@@ -11,7 +11,7 @@ namespace veltra {
 namespace {
 
 namespace fs = std::filesystem;
-using S = VeltraSuiteSetup;
+namespace S = VeltraSuiteSetup;
 constexpr const char* kPellow = "com.pemberhollo.pellow";
 constexpr const char* kSorel = "com.pemberhollo.sorel";
 constexpr const char* kKesta = "com.pemberhollo.kesta";
@@ -37,7 +37,8 @@ class Scan : public testing::Test {
   std::vector<std::string> scan(bool force, bool canPrompt) {
     std::vector<std::string> names;
     for (const auto& app :
-         S::scan(kPellow, appURL, registry, true, force, canPrompt, fake.platform)) {
+         S::scan(kPellow, appURL, registry,
+                 {.isolated = true, .force = force, .canPrompt = canPrompt}, fake.platform)) {
       names.push_back(app.name);
     }
     return names;

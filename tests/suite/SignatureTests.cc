@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "VeltraSuiteSetup/BundleManifest.h"
-#include "VeltraSuiteSetup/CodeSignature.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
+#include "VeltraSuiteSetup/bundle/CodeSignature.h"
 #include "tests/suite/SuiteTestSupport.h"
 
 namespace veltra {
 namespace {
 
 namespace fs = std::filesystem;
-using S = VeltraSuiteSetup;
+namespace S = VeltraSuiteSetup;
 constexpr const char* kSorel = "com.pemberhollo.sorel";
 
 struct SignatureCase {

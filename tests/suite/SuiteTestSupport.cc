@@ -14,8 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "VeltraSuiteSetup/BundleManifest.h"
-#include "VeltraSuiteSetup/SuiteCatalogue.h"
+#include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
 extern char** environ;
 
@@ -198,8 +198,8 @@ void killProcessesRunningFrom(const fs::path& folder) {
 }
 
 std::string appName(const std::string& bundleId) {
-  const auto it = veltra::names().find(bundleId);
-  return it == veltra::names().end() ? "Other" : it->second;
+  const auto it = veltra::VeltraSuiteSetup::names().find(bundleId);
+  return it == veltra::VeltraSuiteSetup::names().end() ? "Other" : it->second;
 }
 
 fs::path makeBundle(const fs::path& folder, const std::string& name, const std::string& bundleId,

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "VeltraSuiteSetup/GtkAlertPresenter.h"
+#include "VeltraSuiteSetup/linux/GtkAlertPresenter.h"
 #include "tests/suite/SuiteTestSupport.h"
 
 namespace veltra::test {

@@ -6,8 +6,11 @@
 // alert is about to be shown. The boundary is plain C so that the module and the helper may each
 // carry their own copy of the C++ runtime: no C++ object, exception or allocation crosses it.
 //
-//   const VeltraGtkAlertModule* module = entry();            //
-//   dlsym(VELTRA_GTK_ALERT_ENTRY_SYMBOL) if (module->open_display("suite-setup-helper") == 0) {
+//   void* library = dlopen("veltra-gtk-alert.so", RTLD_NOW | RTLD_LOCAL);
+//   void* symbol = dlsym(library, VELTRA_GTK_ALERT_ENTRY_SYMBOL);
+//   const VeltraGtkAlertModule* module = reinterpret_cast<VeltraGtkAlertEntry>(symbol)();
+//   if (module->abi_version == VELTRA_GTK_ALERT_ABI_VERSION &&
+//       module->open_display("suite-setup-helper") == 0) {
 //     const char* buttons[] = {"OK", "Cancel"};
 //     int chosen = module->run_modal("Title", "Details", buttons, 2);   // 0, 1 or -1
 //   }

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "VeltraSuiteSetup/gtk/GtkAlertDialog.h"
+#include "VeltraSuiteSetup/linux/gtk/GtkAlertDialog.h"
 
 namespace veltra::gtkalert {
 namespace {

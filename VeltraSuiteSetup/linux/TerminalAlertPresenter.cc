@@ -1,4 +1,4 @@
-#include "VeltraSuiteSetup/TerminalAlertPresenter.h"
+#include "VeltraSuiteSetup/linux/TerminalAlertPresenter.h"
 
 #include <fcntl.h>
 #include <unistd.h>

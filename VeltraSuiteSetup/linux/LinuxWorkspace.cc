@@ -1,4 +1,4 @@
-#include "VeltraSuiteSetup/LinuxWorkspace.h"
+#include "VeltraSuiteSetup/linux/LinuxWorkspace.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,8 +15,8 @@
 #include <memory>
 #include <system_error>
 
-#include "VeltraSuiteSetup/BundleManifest.h"
 #include "VeltraSuiteSetup/UniqueFd.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
 extern char** environ;
 

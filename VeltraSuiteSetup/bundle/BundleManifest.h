@@ -1,14 +1,12 @@
 // App bundles on disk: the layout, the manifest that seals them and the walk that checks it.
 //
-//   <Name>.app/Contents/Info.json                          {"CFBundleIdentifier",
-//   "CFBundleExecutable"} <Name>.app/Contents/MacOS/<CFBundleExecutable>
+//   <Name>.app/Contents/Info.json                          CFBundleIdentifier, CFBundleExecutable
+//   <Name>.app/Contents/MacOS/<CFBundleExecutable>         the main executable
 //   <Name>.app/Contents/_CodeSignature/CodeResources.json  the manifest
-//   <Name>.app/Contents/_CodeSignature/CodeResources.p7s   detached CMS signature of its bytes
-//   (DER)
+//   <Name>.app/Contents/_CodeSignature/CodeResources.p7s   detached DER CMS signature of its bytes
 //
 //   auto manifest = veltra::BundleManifest::build(bundle, "com.pemberhollo.sorel");  // signing
-//   side bool sealed = veltra::sealIntact(bundle, manifest);                              //
-//   checking side
+//   bool sealed = veltra::sealIntact(bundle, manifest);                              // checking
 //
 // The manifest maps every regular file except the two signature files ("/"-separated path
 // relative to the bundle) to its lower-case hex SHA-256. Files are streamed, never read whole.

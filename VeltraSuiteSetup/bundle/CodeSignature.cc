@@ -1,4 +1,4 @@
-#include "VeltraSuiteSetup/CodeSignature.h"
+#include "VeltraSuiteSetup/bundle/CodeSignature.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -10,9 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "VeltraSuiteSetup/BundleManifest.h"
-#include "VeltraSuiteSetup/SuiteCatalogue.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
 namespace veltra {
 namespace {
@@ -145,19 +143,6 @@ bool SignatureVerifier::verify(const std::filesystem::path& url, std::string_vie
   } catch (...) {
     return false;
   }
-}
-
-bool VeltraSuiteSetup::verified(const std::filesystem::path& url, std::string_view bundleId) {
-  if (!isCatalogueApp(bundleId)) return false;
-  static const std::unique_ptr<SignatureVerifier> verifier =
-      []() -> std::unique_ptr<SignatureVerifier> {
-    try {
-      return std::make_unique<SignatureVerifier>(builtInTrustAnchors());
-    } catch (...) {
-      return nullptr;  // an unusable anchor trusts nothing
-    }
-  }();
-  return verifier && verifier->verify(url, bundleId, team());
 }
 
 }  // namespace veltra

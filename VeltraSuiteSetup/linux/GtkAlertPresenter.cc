@@ -1,4 +1,4 @@
-#include "VeltraSuiteSetup/GtkAlertPresenter.h"
+#include "VeltraSuiteSetup/linux/GtkAlertPresenter.h"
 
 #include <dlfcn.h>
 
@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "VeltraSuiteSetup/gtk/GtkAlertModuleABI.h"
+#include "VeltraSuiteSetup/linux/gtk/GtkAlertModuleABI.h"
 
 namespace veltra {
 namespace fs = std::filesystem;

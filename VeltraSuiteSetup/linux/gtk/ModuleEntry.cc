@@ -3,8 +3,8 @@
 
 #include <span>
 
-#include "VeltraSuiteSetup/gtk/GtkAlertDialog.h"
-#include "VeltraSuiteSetup/gtk/GtkAlertModuleABI.h"
+#include "VeltraSuiteSetup/linux/gtk/GtkAlertDialog.h"
+#include "VeltraSuiteSetup/linux/gtk/GtkAlertModuleABI.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "VeltraSuiteSetup/OpenSslPtr.h"
+#include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
 namespace veltra {
 

@@ -1,4 +1,4 @@
-#include "VeltraSuiteSetup/BundleManifest.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "VeltraSuiteSetup/OpenSslPtr.h"
 #include "VeltraSuiteSetup/UniqueFd.h"
+#include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
 namespace veltra {
 namespace {

@@ -1,6 +1,6 @@
-#include "VeltraSuiteSetup/LinuxMainBundle.h"
+#include "VeltraSuiteSetup/linux/LinuxMainBundle.h"
 
-#include "VeltraSuiteSetup/LinuxWorkspace.h"
+#include "VeltraSuiteSetup/linux/LinuxWorkspace.h"
 
 namespace veltra {
 namespace {

@@ -1,9 +1,9 @@
 // The real services of this machine, for the operations' overloads without a platform.
 
-#include "VeltraSuiteSetup/LinuxMainBundle.h"
-#include "VeltraSuiteSetup/LinuxWorkspace.h"
-#include "VeltraSuiteSetup/SystemAlertPresenter.h"
-#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/linux/LinuxMainBundle.h"
+#include "VeltraSuiteSetup/linux/LinuxWorkspace.h"
+#include "VeltraSuiteSetup/linux/SystemAlertPresenter.h"
 
 #ifndef VELTRA_APPLICATIONS_DIR
 #define VELTRA_APPLICATIONS_DIR "/Applications"

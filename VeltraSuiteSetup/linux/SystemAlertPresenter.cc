@@ -1,9 +1,9 @@
-#include "VeltraSuiteSetup/SystemAlertPresenter.h"
+#include "VeltraSuiteSetup/linux/SystemAlertPresenter.h"
 
 #include <atomic>
 #include <cstdlib>
 
-#include "VeltraSuiteSetup/TerminalAlertPresenter.h"
+#include "VeltraSuiteSetup/linux/TerminalAlertPresenter.h"
 
 namespace veltra {
 namespace {

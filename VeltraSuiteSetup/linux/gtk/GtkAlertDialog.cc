@@ -1,7 +1,7 @@
 // The alert as a GtkMessageDialog: the toolkit's default message style (no icon in GTK 3), the
 // primary and secondary texts, and one button per label in the given order.
 
-#include "VeltraSuiteSetup/gtk/GtkAlertDialog.h"
+#include "VeltraSuiteSetup/linux/gtk/GtkAlertDialog.h"
 
 #include <gtk/gtk.h>
 #ifdef GDK_WINDOWING_X11
