@@ -16,7 +16,7 @@
 #include "PellowGitHub/GitHubAuthorization.h"
 #include "PellowGitHub/GitHubConfig.h"
 #include "PellowGitHub/PellowError.h"
-#include "tests/github/ApiE2E.h"
+#include "tests/github/HelperWithFakeGitHub.h"
 
 namespace pellow::testing {
 namespace {

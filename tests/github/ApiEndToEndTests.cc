@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "ApiE2E.h"
+#include "HelperWithFakeGitHub.h"
 #include "PellowGitHub/GitHubConfig.h"
 
 namespace pellow::testing {

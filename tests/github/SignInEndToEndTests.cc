@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ApiE2E.h"
+#include "HelperWithFakeGitHub.h"
 #include "PellowGitHub/GitHubConfig.h"
 
 namespace pellow {

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "ApiE2E.h"
+#include "HelperWithFakeGitHub.h"
 #include "PellowGitHub/GitHubConfig.h"
 
 extern char** environ;
