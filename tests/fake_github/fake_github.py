@@ -50,14 +50,15 @@ import os
 import shutil
 import socket
 import ssl
-import subprocess
 import sys
 import tempfile
 import threading
-import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import rest_endpoints  # GitHub's REST answers for repositories and installations
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from certificates import make_certificates  # noqa: E402
 
 NOT_FOUND = {"message": "Not Found", "documentation_url": "https://docs.github.com/rest"}
 
@@ -217,29 +218,6 @@ class FakeServer(ThreadingHTTPServer):
         pass  # clients that hang up early are part of the tests
 
 
-def make_certificates(folder, hosts):
-    """A CA and a server certificate for `hosts`, signed by it. Returns (ca, cert, key)."""
-    def run(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-
-    curve = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    run("req", "-x509", *curve, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
-        "-subj", "/CN=Fake GitHub Test CA",
-        "-addext", "basicConstraints=critical,CA:TRUE",
-        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    run("req", *curve, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=" + hosts[0])
-    with open(os.path.join(folder, "server.ext"), "w") as f:
-        f.write("subjectAltName=" + ",".join("DNS:" + h for h in hosts) + "\n")
-        f.write("basicConstraints=critical,CA:FALSE\n")
-        f.write("keyUsage=critical,digitalSignature\n")
-        f.write("extendedKeyUsage=serverAuth\n")
-    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-        "-set_serial", str(int(time.time() * 1000)), "-days", "2",
-        "-extfile", "server.ext", "-out", "server.pem")
-    return tuple(os.path.join(folder, n) for n in ("ca.pem", "server.pem", "server.key"))
-
-
 def serve_commands(state, output):
     for line in sys.stdin:
         line = line.strip()
@@ -275,7 +253,7 @@ def main():
     hosts = [h for h in options.hosts.split(",") if h]
     folder = tempfile.mkdtemp(prefix="fake-github-")
     try:
-        ca, cert, key = make_certificates(folder, hosts)
+        ca, cert, key = make_certificates(folder, hosts, "Fake GitHub Test CA")
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert, key)
         state = State(options.fixtures)
