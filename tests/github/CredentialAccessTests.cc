@@ -19,6 +19,7 @@
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/PellowError.h"
 #include "ScopedApplicationSupport.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow {
 namespace {
@@ -58,12 +59,7 @@ class CredentialAccessTest : public ::testing::Test {
     return item == nullptr ? "<none>" : item->data;
   }
   std::string messageOf(std::optional<std::int64_t> account) {
-    try {
-      desktop_.credential(account);
-    } catch (const PellowError& e) {
-      return std::string(e.message());
-    }
-    return "<no error>";
+    return testing::messageOf([&] { desktop_.credential(account); });
   }
 
   testing::ScopedApplicationSupport support_;
