@@ -49,16 +49,15 @@ import json
 import os
 import shutil
 import socket
-import ssl
 import sys
 import tempfile
 import threading
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import BaseHTTPRequestHandler
 
 import rest_endpoints  # GitHub's REST answers for repositories and installations
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from certificates import make_certificates  # noqa: E402
+from https_server import HTTPSServer, server_context  # noqa: E402
 
 NOT_FOUND = {"message": "Not Found", "documentation_url": "https://docs.github.com/rest"}
 
@@ -197,27 +196,6 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
 
-class FakeServer(ThreadingHTTPServer):
-    daemon_threads = True
-
-    def __init__(self, state, context):
-        super().__init__(("127.0.0.1", 0), Handler)
-        self.state = state
-        self.context = context
-
-    def finish_request(self, request, client_address):
-        # The TLS handshake runs in the connection's own thread, so a client that never
-        # completes it blocks nobody else.
-        try:
-            request = self.context.wrap_socket(request, server_side=True)
-        except (ssl.SSLError, OSError):
-            return
-        super().finish_request(request, client_address)
-
-    def handle_error(self, request, client_address):
-        pass  # clients that hang up early are part of the tests
-
-
 def serve_commands(state, output):
     for line in sys.stdin:
         line = line.strip()
@@ -253,15 +231,14 @@ def main():
     hosts = [h for h in options.hosts.split(",") if h]
     folder = tempfile.mkdtemp(prefix="fake-github-")
     try:
-        ca, cert, key = make_certificates(folder, hosts, "Fake GitHub Test CA")
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
+        ca, context = server_context(folder, hosts, "Fake GitHub Test CA")
         state = State(options.fixtures)
         if options.routes:
             with open(options.routes) as f:
                 for route in json.load(f):
                     state.add_route(route)
-        server = FakeServer(state, context)
+        server = HTTPSServer(0, Handler, context)
+        server.state = state
         thread = threading.Thread(target=server.serve_forever, daemon=True)
         thread.start()
         output = sys.stdout

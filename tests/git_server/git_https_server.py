@@ -28,16 +28,15 @@ import errno
 import json
 import os
 import shutil
-import ssl
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import BaseHTTPRequestHandler
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from certificates import make_certificates  # noqa: E402
+from https_server import HTTPSServer, server_context  # noqa: E402
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -134,26 +133,13 @@ class Handler(BaseHTTPRequestHandler):
     do_GET = do_POST = handle_any
 
 
-class Server(ThreadingHTTPServer):
-    daemon_threads = True
-
+class Server(HTTPSServer):
     def __init__(self, port, context, root, token_file, log):
-        super().__init__(("127.0.0.1", port), Handler)
-        self.context = context
+        super().__init__(port, Handler, context)
         self.root = root
         self.token_file = token_file
         self.log = log
         self.log_lock = threading.Lock()
-
-    def finish_request(self, request, client_address):
-        try:
-            request = self.context.wrap_socket(request, server_side=True)
-        except (ssl.SSLError, OSError):
-            return
-        super().finish_request(request, client_address)
-
-    def handle_error(self, request, client_address):
-        pass
 
     def record(self, entry):
         if not self.log:
@@ -175,9 +161,7 @@ def main():
 
     folder = tempfile.mkdtemp(prefix="git-https-")
     try:
-        ca, cert, key = make_certificates(folder, options.hosts.split(","), "Git HTTPS Test CA")
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
+        ca, context = server_context(folder, options.hosts.split(","), "Git HTTPS Test CA")
         # The port is the turn: tests and the demo that need it wait until it is free.
         deadline = time.monotonic() + options.wait
         while True:
