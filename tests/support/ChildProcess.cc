@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -175,7 +176,10 @@ bool ChildProcess::pump(int timeoutMs) {
     if (p.fd == pidfd_) {
       reap(false);
     } else if (p.fd == inFd_) {
-      const ssize_t n = ::write(inFd_, input_.data() + written_, input_.size() - written_);
+      // At most PIPE_BUF bytes, which fit once the pipe polls writable: a write that blocked
+      // could wait for a child that waits for us to read its output.
+      const ssize_t n = ::write(inFd_, input_.data() + written_,
+                                std::min<std::size_t>(input_.size() - written_, PIPE_BUF));
       if (n < 0 && errno != EINTR && errno != EAGAIN) closeFd(inFd_);  // the child stopped reading
       if (n > 0) written_ += static_cast<std::size_t>(n);
       if (written_ == input_.size() && !keepInputOpen_) closeFd(inFd_);
