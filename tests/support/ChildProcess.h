@@ -1,13 +1,13 @@
 // ChildProcess: runs a program for a test, in a session of its own, with every wait bounded.
 //
 //   // To its end: arguments, environment changes and standard input in, status and output out.
-//   testkit::ProcessResult run = testkit::run({"/usr/bin/git", "--version"}, {.input = ""});
+//   testkit::ProcessResult run = testkit::run({"git", "hash-object", "--stdin"}, {.input = "x"});
 //   EXPECT_EQ(run.status, 0);
 //
 //   // Kept running and talked to: on a pseudo-terminal, or over standard input and output.
 //   testkit::ChildProcess helper({helperPath, "--prompt"}, {.terminal = true});
-//   ASSERT_TRUE(helper.waitForTerminal("[y/N]"));
-//   helper.type("y\n");
+//   ASSERT_TRUE(helper.waitForTerminal("Choose [1]: "));
+//   helper.type("2\n");
 //   testkit::ProcessResult result = helper.finish();
 //
 // Standard output and standard error are captured whole (standard error may go to a log file
