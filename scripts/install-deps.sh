@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when any is missing.
-# As root it runs apt-get itself; otherwise it prints the one line to run and fails.
+# As root it runs apt-get itself; otherwise it prints the line to run as root (with su, and with
+# sudo where it exists) and fails.
 set -euo pipefail
 
 packages=(
@@ -26,7 +27,10 @@ if [ "$(id -u)" -eq 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 else
-  echo "Missing Debian packages. Run:" >&2
-  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  # A minimal Debian has no sudo: su always works, given the root password.
+  install="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+  echo "Missing Debian packages. Install them as root, then run make again:" >&2
+  echo "  su -c '$install'" >&2
+  if command -v sudo >/dev/null 2>&1; then echo "  or: sudo sh -c '$install'" >&2; fi
   exit 1
 fi

@@ -49,15 +49,15 @@ import json
 import os
 import shutil
 import socket
-import ssl
-import subprocess
 import sys
 import tempfile
 import threading
-import time
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import BaseHTTPRequestHandler
 
 import rest_endpoints  # GitHub's REST answers for repositories and installations
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from https_server import HTTPSServer, server_context  # noqa: E402
 
 NOT_FOUND = {"message": "Not Found", "documentation_url": "https://docs.github.com/rest"}
 
@@ -196,50 +196,6 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
 
-class FakeServer(ThreadingHTTPServer):
-    daemon_threads = True
-
-    def __init__(self, state, context):
-        super().__init__(("127.0.0.1", 0), Handler)
-        self.state = state
-        self.context = context
-
-    def finish_request(self, request, client_address):
-        # The TLS handshake runs in the connection's own thread, so a client that never
-        # completes it blocks nobody else.
-        try:
-            request = self.context.wrap_socket(request, server_side=True)
-        except (ssl.SSLError, OSError):
-            return
-        super().finish_request(request, client_address)
-
-    def handle_error(self, request, client_address):
-        pass  # clients that hang up early are part of the tests
-
-
-def make_certificates(folder, hosts):
-    """A CA and a server certificate for `hosts`, signed by it. Returns (ca, cert, key)."""
-    def run(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-
-    curve = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    run("req", "-x509", *curve, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
-        "-subj", "/CN=Fake GitHub Test CA",
-        "-addext", "basicConstraints=critical,CA:TRUE",
-        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    run("req", *curve, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=" + hosts[0])
-    with open(os.path.join(folder, "server.ext"), "w") as f:
-        f.write("subjectAltName=" + ",".join("DNS:" + h for h in hosts) + "\n")
-        f.write("basicConstraints=critical,CA:FALSE\n")
-        f.write("keyUsage=critical,digitalSignature\n")
-        f.write("extendedKeyUsage=serverAuth\n")
-    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-        "-set_serial", str(int(time.time() * 1000)), "-days", "2",
-        "-extfile", "server.ext", "-out", "server.pem")
-    return tuple(os.path.join(folder, n) for n in ("ca.pem", "server.pem", "server.key"))
-
-
 def serve_commands(state, output):
     for line in sys.stdin:
         line = line.strip()
@@ -275,15 +231,14 @@ def main():
     hosts = [h for h in options.hosts.split(",") if h]
     folder = tempfile.mkdtemp(prefix="fake-github-")
     try:
-        ca, cert, key = make_certificates(folder, hosts)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
+        ca, context = server_context(folder, hosts, "Fake GitHub Test CA")
         state = State(options.fixtures)
         if options.routes:
             with open(options.routes) as f:
                 for route in json.load(f):
                     state.add_route(route)
-        server = FakeServer(state, context)
+        server = HTTPSServer(0, Handler, context)
+        server.state = state
         thread = threading.Thread(target=server.serve_forever, daemon=True)
         thread.start()
         output = sys.stdout

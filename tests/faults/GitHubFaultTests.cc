@@ -6,17 +6,15 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "PellowGitHub/GitHubAuthorization.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/support/GitHubConfig.h"
-#include "tests/github/ApiE2E.h"
+#include "tests/github/HelperWithFakeGitHub.h"
 
 namespace pellow::testing {
 namespace {
@@ -49,7 +47,7 @@ std::string errorAnswer(std::string_view message) {
 class GitHubFaults : public ::testing::Test {
  protected:
   HelperWithFakeGitHub helper;
-  fs::path keychain = fs::path(helper.home.path()) / "data/PellowGitHub/Keychain";
+  fs::path keychain = helper.home / "data/PellowGitHub/Keychain";
 
   // The environment of a run on a disk where `ops` fail on the keychain's files.
   EnvironmentChanges failingDisk(const std::string& ops) const {
@@ -71,10 +69,7 @@ class GitHubFaults : public ::testing::Test {
     std::map<std::string, std::string> files;
     if (!fs::exists(keychain)) return files;
     for (const auto& entry : fs::directory_iterator(keychain)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      files[entry.path().filename().string()] = bytes.str();
+      files[entry.path().filename().string()] = testkit::readFile(entry.path());
     }
     return files;
   }

@@ -8,8 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -17,7 +16,8 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
 #include "PellowGitHub/support/GitHubConfig.h"
-#include "tests/github/HelperProcess.h"
+#include "tests/github/GitHubTestSupport.h"
+#include "tests/github/KeyringSession.h"
 
 namespace pellow {
 namespace {
@@ -25,33 +25,14 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-template <typename Body>
-std::string errorOf(Body body) {
-  try {
-    body();
-  } catch (const PellowError& e) {
-    return std::string(e.message());
-  }
-  return "";
-}
-
 TEST(KeyringFaults, KeyringThatDisappearsMidRunGivesTheKeychainMessage) {
-  if (std::system("command -v gnome-keyring-daemon dbus-daemon >/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "needs dbus-daemon and gnome-keyring (scripts/install-deps.sh)";
+  if (!testing::KeyringSession::available()) {
+    GTEST_SKIP() << "needs dbus-daemon, gnome-keyring and secret-tool (scripts/install-deps.sh)";
   }
-  testing::TemporaryDirectory dir;
-  const std::string session = PELLOW_KEYRING_SESSION " ";
-  ASSERT_EQ(std::system((session + "start " + dir.path() + "/keyring").c_str()), 0);
-  std::map<std::string, std::string> env;
-  {
-    std::ifstream in(dir.path() + "/keyring/env");
-    for (std::string line; std::getline(in, line);) {
-      const std::size_t equals = line.find('=');
-      if (equals != std::string::npos) env[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-  }
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", env["DBUS_SESSION_BUS_ADDRESS"].c_str(), 1);
-  ::setenv("XDG_DATA_HOME", (dir.path() + "/data").c_str(), 1);
+  testkit::TemporaryFolder dir;
+  std::optional<testing::KeyringSession> session(std::in_place);
+  ASSERT_TRUE(session->started());
+  ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
 
   std::string loadError;
   std::string saveError;
@@ -67,24 +48,23 @@ TEST(KeyringFaults, KeyringThatDisappearsMidRunGivesTheKeychainMessage) {
     ASSERT_EQ(keychain.load(), credential);
 
     // The daemon dies; the bus and this process's connection to it stay.
-    const int keyring = std::stoi(env["PELLOW_TEST_KEYRING_PID"]);
+    const int keyring = std::stoi(session->value("PELLOW_TEST_KEYRING_PID"));
     ASSERT_GT(keyring, 1);
     ASSERT_EQ(::kill(keyring, SIGKILL), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
     const Clock::time_point started = Clock::now();
-    loadError = errorOf([&] { keychain.load(); });
-    saveError = errorOf([&] { keychain.save(credential); });
+    loadError = testing::messageOf([&] { keychain.load(); });
+    saveError = testing::messageOf([&] { keychain.save(credential); });
     elapsed = Clock::now() - started;
   }
-  std::system((session + "stop " + dir.path() + "/keyring").c_str());
-  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  session.reset();
   ::unsetenv("XDG_DATA_HOME");
 
   EXPECT_EQ(loadError, kKeychainMessage);
   EXPECT_EQ(saveError, kKeychainMessage);
   EXPECT_LT(elapsed, 2 * kSecretServiceBudget + std::chrono::seconds(2));
-  EXPECT_FALSE(fs::exists(dir.path() + "/data/PellowGitHub/Keychain")) << "no silent file store";
+  EXPECT_FALSE(fs::exists(dir / "data/PellowGitHub/Keychain")) << "no silent file store";
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 small TLS front that asks for Basic authentication the way GitHub does.
 
 Start:
-    git_https_server.py --root DIR --token-file FILE --hosts github.com [--port 443]
+    git_https_server.py --root DIR --token-file FILE --hosts github.com [--port 443] [--wait 300]
 
 It makes a throw-away CA and a server certificate for the host names (openssl CLI), listens on
 127.0.0.1, and writes one JSON line to standard output when it is ready:
     {"port": 443, "ca": "/tmp/git-https-x/ca.pem"}
+or {"error": "..."} when it cannot listen. While another server holds the port it waits for it,
+at most --wait seconds, so that test programs and the demo take turns on port 443.
 
 Every request must carry "Authorization: Basic" with the user "x-access-token" and, as the
 password, the token currently written in --token-file (read on each request, so a test can
@@ -22,16 +24,19 @@ End of standard input stops the server and removes the CA and keys.
 
 import argparse
 import base64
+import errno
 import json
 import os
 import shutil
-import ssl
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import BaseHTTPRequestHandler
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from https_server import HTTPSServer, server_context  # noqa: E402
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -128,53 +133,19 @@ class Handler(BaseHTTPRequestHandler):
     do_GET = do_POST = handle_any
 
 
-class Server(ThreadingHTTPServer):
-    daemon_threads = True
-
+class Server(HTTPSServer):
     def __init__(self, port, context, root, token_file, log):
-        super().__init__(("127.0.0.1", port), Handler)
-        self.context = context
+        super().__init__(port, Handler, context)
         self.root = root
         self.token_file = token_file
         self.log = log
         self.log_lock = threading.Lock()
-
-    def finish_request(self, request, client_address):
-        try:
-            request = self.context.wrap_socket(request, server_side=True)
-        except (ssl.SSLError, OSError):
-            return
-        super().finish_request(request, client_address)
-
-    def handle_error(self, request, client_address):
-        pass
 
     def record(self, entry):
         if not self.log:
             return
         with self.log_lock, open(self.log, "a") as f:
             f.write(json.dumps(entry) + "\n")
-
-
-def make_certificates(folder, hosts):
-    def run(*args):
-        subprocess.run(["openssl", *args], cwd=folder, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-
-    curve = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    run("req", "-x509", *curve, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
-        "-subj", "/CN=Git HTTPS Test CA",
-        "-addext", "basicConstraints=critical,CA:TRUE",
-        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    run("req", *curve, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=" + hosts[0])
-    with open(os.path.join(folder, "server.ext"), "w") as f:
-        f.write("subjectAltName=" + ",".join("DNS:" + h for h in hosts) + "\n")
-        f.write("basicConstraints=critical,CA:FALSE\n")
-        f.write("extendedKeyUsage=serverAuth\n")
-    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-        "-set_serial", str(int(time.time() * 1000)), "-days", "2",
-        "-extfile", "server.ext", "-out", "server.pem")
-    return tuple(os.path.join(folder, n) for n in ("ca.pem", "server.pem", "server.key"))
 
 
 def main():
@@ -184,19 +155,26 @@ def main():
     parser.add_argument("--hosts", default="github.com")
     parser.add_argument("--port", type=int, default=443)
     parser.add_argument("--log")
+    parser.add_argument("--wait", type=float, default=300,
+                        help="seconds to wait while another server holds the port")
     options = parser.parse_args()
 
     folder = tempfile.mkdtemp(prefix="git-https-")
     try:
-        ca, cert, key = make_certificates(folder, options.hosts.split(","))
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
-        try:
-            server = Server(options.port, context, options.root, options.token_file, options.log)
-        except OSError as error:
-            sys.stdout.write(json.dumps({"error": str(error)}) + "\n")
-            sys.stdout.flush()
-            return
+        ca, context = server_context(folder, options.hosts.split(","), "Git HTTPS Test CA")
+        # The port is the turn: tests and the demo that need it wait until it is free.
+        deadline = time.monotonic() + options.wait
+        while True:
+            try:
+                server = Server(options.port, context, options.root, options.token_file,
+                                options.log)
+                break
+            except OSError as error:
+                if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                    sys.stdout.write(json.dumps({"error": str(error)}) + "\n")
+                    sys.stdout.flush()
+                    return
+                time.sleep(0.2)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         sys.stdout.write(json.dumps({"port": server.server_address[1], "ca": ca}) + "\n")
         sys.stdout.flush()

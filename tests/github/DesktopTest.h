@@ -12,31 +12,21 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "FakeKeychainBackend.h"
 #include "FakeTransport.h"
-#include "HelperProcess.h"
+#include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "ScopedApplicationSupport.h"
 #include "github-helper/CommandContext.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow::testing {
-
-// A GitHub example body from tests/fixtures/github.
-inline std::string fixture(const std::string& name) {
-  std::ifstream file(std::string(PELLOW_GITHUB_FIXTURES) + "/" + name, std::ios::binary);
-  if (!file) throw std::runtime_error("missing fixture " + name);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 class DesktopTest : public ::testing::Test {
  protected:

@@ -12,14 +12,14 @@
 // thread-safe; use from the test's thread.
 #pragma once
 
-#include <sys/types.h>
-
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
 
 namespace pellow::testing {
 
@@ -31,14 +31,14 @@ struct FakeRoute {
   std::string path{};
   long status = 200;
   FakeHeaders headers{};
-  std::string body{};                     // used unless bodyFile or bodySize is given
-  std::optional<std::string> bodyFile{};  // a file of tests/fixtures/github
-  std::optional<std::size_t> bodySize{};  // that many filler bytes
-  std::optional<std::string> host{};      // only requests for this host
-  double delaySeconds = 0;                // wait before answering
-  bool hang = false;                      // read the request and never answer
-  bool stream = false;                    // no Content-Length: the body ends at the close
-  std::optional<int> times{};             // answer this often, then let the next route answer
+  std::string body{};                      // used unless bodyFile or bodySize is given
+  std::optional<std::string> bodyFile{};   // a file of tests/fixtures/github
+  std::optional<std::size_t> bodySize{};   // that many filler bytes
+  std::optional<std::string> host{};       // only requests for this host
+  double delaySeconds = 0;                 // wait before answering
+  bool hang = false;                       // read the request and never answer
+  bool stream = false;                     // no Content-Length: the body ends at the close
+  std::optional<int> times{};              // answer this often, then let the next route answer
   std::optional<std::size_t> dropAfter{};  // send only this much of the body, then drop
 };
 
@@ -79,13 +79,9 @@ class FakeGitHub {
   std::vector<FakeRequest> requests();
 
  private:
-  void stop() noexcept;
   std::string command(const std::string& line);
-  std::string readLine(int timeoutMilliseconds);
 
-  pid_t pid_ = -1;
-  int channel_ = -1;  // the service's standard input and output
-  std::string pending_;
+  testkit::ChildProcess service_;  // commands on its standard input, answers on its output
   int port_ = 0;
   std::string caPath_;
   std::map<std::string, std::optional<std::string>> savedEnvironment_;

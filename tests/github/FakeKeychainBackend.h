@@ -4,12 +4,14 @@
 // to answer a status instead of acting.
 //
 //   auto backend = std::make_shared<FakeKeychainBackend>();
-//   backend->put("com.pemberhollo.pellow.github.v1", R"({"accessToken":"t"})");
 //   GitHubKeychain keychain("com.pemberhollo.pellow.github.v1", backend);
-//   backend->failing[FakeKeychainBackend::Operation::update] =
-//   KeychainStatus::interactionNotAllowed;
-//   ...
+//   keychain.save(credential);   // nothing stored yet: update, then add
 //   EXPECT_EQ(backend->operations(), (std::vector<std::string>{"update", "add"}));
+//
+//   backend->put("com.pemberhollo.pellow.github.v1", R"({"accessToken":"t"})");
+//   backend->failing[FakeKeychainBackend::Operation::update] =
+//       KeychainStatus::interactionNotAllowed;
+//   EXPECT_THROW(keychain.save(credential), PellowError);
 #pragma once
 
 #include <map>

@@ -12,13 +12,13 @@
 #include <optional>
 #include <string>
 
-#include "HelperProcess.h"
+#include "tests/support/TestFiles.h"
 
 namespace pellow::testing {
 
 class ScopedApplicationSupport {
  public:
-  ScopedApplicationSupport() : path_(std::filesystem::path(temp_.path()) / "data") {
+  ScopedApplicationSupport() : path_(temp_ / "data") {
     if (const char* old = std::getenv("XDG_DATA_HOME")) saved_ = old;
     ::setenv("XDG_DATA_HOME", path_.c_str(), 1);
   }
@@ -38,7 +38,7 @@ class ScopedApplicationSupport {
   std::filesystem::path lockFile() const { return lockFolder() / "credential.lock"; }
 
  private:
-  TemporaryDirectory temp_;
+  testkit::TemporaryFolder temp_;
   std::filesystem::path path_;
   std::optional<std::string> saved_;
 };

@@ -14,12 +14,11 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace S = VeltraSuiteSetup;
-constexpr const char* kSorel = "com.pemberhollo.sorel";
-constexpr const char* kPellow = "com.pemberhollo.pellow";
+using namespace test::ids;
 
 class ExampleApp : public testing::Test {
  protected:
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   fs::path apps = dir / "apps";
   fs::path registry = dir / "registry";
   fs::path log = dir / "example.log";
@@ -38,22 +37,16 @@ class ExampleApp : public testing::Test {
   // Runs the app for `seconds` with a cycle of `cycleMs`; returns the log's lines by kind.
   std::vector<std::pair<std::string, long long>> runApp(const std::string& local, int cycleMs,
                                                         int seconds) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setenv("VELTRA_EXAMPLE_LOCAL", local.c_str(), 1);
-      ::setenv("VELTRA_EXAMPLE_REGISTRY", registry.c_str(), 1);
-      ::setenv("VELTRA_EXAMPLE_LOG", log.c_str(), 1);
-      ::setenv("VELTRA_EXAMPLE_CYCLE_MS", std::to_string(cycleMs).c_str(), 1);
-      ::setenv("VELTRA_EXAMPLE_SECONDS", std::to_string(seconds).c_str(), 1);
-      const std::string exe = (sorel / "Contents/MacOS/Sorel").string();
-      ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto run =
+        testkit::run({sorel / "Contents/MacOS/Sorel"},
+                     {.environment = {{"VELTRA_EXAMPLE_LOCAL", local},
+                                      {"VELTRA_EXAMPLE_REGISTRY", registry},
+                                      {"VELTRA_EXAMPLE_LOG", log},
+                                      {"VELTRA_EXAMPLE_CYCLE_MS", std::to_string(cycleMs)},
+                                      {"VELTRA_EXAMPLE_SECONDS", std::to_string(seconds)}}});
+    EXPECT_EQ(run.status, 0) << run.err;
     std::vector<std::pair<std::string, long long>> lines;
-    std::istringstream text(test::readFile(log));
+    std::istringstream text(testkit::readFile(log));
     std::string kind;
     long long at = 0;
     while (text >> kind >> at) lines.emplace_back(kind, at);
@@ -86,7 +79,7 @@ TEST_F(ExampleApp, NoCallWithoutPermittedPairOrGenuineBundleOrMatchingId) {
   EXPECT_TRUE(reconciles(runApp(kSorel, 100, 1)).empty()) << "nothing permitted";
   S::approvePair(kSorel, kPellow, registry);
   EXPECT_TRUE(reconciles(runApp("com.pemberhollo.kesta", 100, 1)).empty()) << "other bundle id";
-  test::writeFile(sorel / "Contents/Resources/strings.txt", "changed");
+  testkit::writeFile(sorel / "Contents/Resources/strings.txt", "changed");
   EXPECT_TRUE(reconciles(runApp(kSorel, 100, 1)).empty()) << "bundle fails verification";
   EXPECT_FALSE(fs::exists(registry / ".suite-setup/prompt.lock")) << "never an alert";
 }

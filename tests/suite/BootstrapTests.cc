@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 namespace S = VeltraSuiteSetup;
-constexpr const char* kSorel = "com.pemberhollo.sorel";
-constexpr const char* kPellow = "com.pemberhollo.pellow";
+using namespace test::ids;
 
 std::size_t threadCount() {
   std::size_t count = 0;
@@ -41,7 +40,7 @@ bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5000ms) {
 // Everything a loop uses, kept alive by the reconcile call that the loop holds, so that a loop
 // outliving its test never touches freed memory.
 struct World {
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   test::FakePlatform fake;
   std::mutex mutex;
   std::vector<std::pair<Clock::time_point, Clock::time_point>> calls;  // start, end
@@ -79,6 +78,10 @@ class Bootstrap : public testing::Test {
     return VeltraSuiteBootstrap::create(std::move(executor), world->fake.platform, cycle);
   }
   void permit() { S::approvePair(kSorel, kPellow, world->registry()); }
+  // A loop's thread lets go of the world, and so of its folder, just after the loop has ended.
+  void TearDown() override {
+    EXPECT_TRUE(eventually([&] { return world.use_count() == 1; }));
+  }
 };
 
 struct RefusalCase {
@@ -151,7 +154,7 @@ TEST_F(Bootstrap, NothingPermittedOrUnreadableMeansNoCallUntilRepaired) {
   EXPECT_EQ(world->callCount(), 0u) << "no permitted pair";
 
   S::prepareStateFolder(world->registry());
-  test::writeFile(world->registry() / ".suite-setup/consent-v1.json", "not json", 0600);
+  testkit::writeFile(world->registry() / ".suite-setup/consent-v1.json", "not json", 0600);
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(world->callCount(), 0u) << "unreadable file";
   EXPECT_TRUE(world->fake.alerts.shown.empty());

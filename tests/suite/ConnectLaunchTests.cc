@@ -11,22 +11,11 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace S = VeltraSuiteSetup;
-constexpr const char* kPellow = "com.pemberhollo.pellow";
-constexpr const char* kSorel = "com.pemberhollo.sorel";
-constexpr const char* kKesta = "com.pemberhollo.kesta";
-
-int codeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::system_error& error) {
-    return error.code().value();
-  }
-  return 0;
-}
+using namespace test::ids;
 
 class ConnectLaunch : public testing::Test {
  protected:
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   fs::path registry = dir.path();
   fs::path appURL = "/builds/Pellow.app";
   test::FakePlatform fake;
@@ -44,20 +33,20 @@ class ConnectLaunch : public testing::Test {
 };
 
 TEST_F(ConnectLaunch, ConnectRefusals) {
-  EXPECT_EQ(codeOf([&] { connect(kKesta); }), 260) << "not installed";
-  EXPECT_EQ(codeOf([&] { connect(kPellow); }), 257) << "an app with itself";
-  EXPECT_EQ(codeOf([&] { connect("com.example.other"); }), 260);
+  EXPECT_EQ(test::cocoaCode([&] { connect(kKesta); }), 260) << "not installed";
+  EXPECT_EQ(test::cocoaCode([&] { connect(kPellow); }), 257) << "an app with itself";
+  EXPECT_EQ(test::cocoaCode([&] { connect("com.example.other"); }), 260);
   fake.verifier.genuine.erase({appURL.string(), kPellow});
-  EXPECT_EQ(codeOf([&] { connect(kSorel); }), 260) << "caller not genuine";
+  EXPECT_EQ(test::cocoaCode([&] { connect(kSorel); }), 260) << "caller not genuine";
   EXPECT_FALSE(fs::exists(registry / ".suite-setup")) << "no refusal touches the file";
 }
 
 TEST_F(ConnectLaunch, LaunchChecksComeBeforeReadingTheFile) {
   // A file that cannot be decoded proves that these refusals never read it.
   S::prepareStateFolder(registry);
-  test::writeFile(registry / ".suite-setup/consent-v1.json", "{}", 0600);
-  EXPECT_EQ(codeOf([&] { launch(kPellow); }), 257);
-  EXPECT_EQ(codeOf([&] { launch("com.example.other"); }), 257);
+  testkit::writeFile(registry / ".suite-setup/consent-v1.json", "{}", 0600);
+  EXPECT_EQ(test::cocoaCode([&] { launch(kPellow); }), 257);
+  EXPECT_EQ(test::cocoaCode([&] { launch("com.example.other"); }), 257);
   EXPECT_THROW(launch(kSorel), DecodingError);
   EXPECT_TRUE(fake.workspace.opened.empty());
 }
@@ -65,22 +54,23 @@ TEST_F(ConnectLaunch, LaunchChecksComeBeforeReadingTheFile) {
 TEST_F(ConnectLaunch, RemovedPairIsNeverLaunched) {
   S::update(registry, S::applySuiteAnswer(true, "", false));
   S::block(kPellow, kSorel, registry);
-  EXPECT_EQ(codeOf([&] { launch(kSorel); }), 257);
+  EXPECT_EQ(test::cocoaCode([&] { launch(kSorel); }), 257);
   EXPECT_TRUE(fake.workspace.opened.empty());
 }
 
 TEST_F(ConnectLaunch, BlockedOnlyPairLaunchesOnceRemovedListExists) {
   S::update(registry, [](VeltraSuiteConsent& r) { r.blockedPairs = {S::pair(kPellow, kSorel)}; });
-  EXPECT_EQ(codeOf([&] { launch(kSorel); }), 257) << "blockedPairs stands in for removedPairs";
+  EXPECT_EQ(test::cocoaCode([&] { launch(kSorel); }), 257)
+      << "blockedPairs stands in for removedPairs";
   S::update(registry, [](VeltraSuiteConsent& r) { r.removedPairs = std::vector<std::string>{}; });
   launch(kSorel);
   ASSERT_EQ(fake.workspace.opened.size(), 1u);
 }
 
 TEST_F(ConnectLaunch, LaunchNeedsBothAppsInstalled) {
-  EXPECT_EQ(codeOf([&] { launch(kKesta); }), 260);
+  EXPECT_EQ(test::cocoaCode([&] { launch(kKesta); }), 260);
   fake.verifier.genuine.erase({appURL.string(), kPellow});
-  EXPECT_EQ(codeOf([&] { launch(kSorel); }), 260);
+  EXPECT_EQ(test::cocoaCode([&] { launch(kSorel); }), 260);
   EXPECT_TRUE(fake.workspace.opened.empty());
 }
 

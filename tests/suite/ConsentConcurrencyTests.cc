@@ -23,7 +23,7 @@ std::string keyFor(int i) {
 }
 
 TEST(ConsentConcurrency, FiftyProcessesLoseNoUpdate) {
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   const fs::path registry = dir.path();
   int gate[2];
   ASSERT_EQ(::pipe(gate), 0);
@@ -69,7 +69,7 @@ TEST(ConsentConcurrency, FiftyProcessesLoseNoUpdate) {
 }
 
 TEST(ConsentConcurrency, KilledWriterNeverLeavesAnUnreadableFile) {
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   const fs::path registry = dir.path();
   S::update(registry, [](VeltraSuiteConsent&) {});
   std::mt19937 random(12345);

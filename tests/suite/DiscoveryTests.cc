@@ -2,14 +2,13 @@
 
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 #include "tests/suite/PlatformFakes.h"
+#include "tests/suite/SuiteTestSupport.h"
 
 namespace veltra {
 namespace {
 
 namespace S = VeltraSuiteSetup;
-constexpr const char* kPellow = "com.pemberhollo.pellow";
-constexpr const char* kSorel = "com.pemberhollo.sorel";
-constexpr const char* kKesta = "com.pemberhollo.kesta";
+using namespace test::ids;
 constexpr const char* kDunmar = "local.dunmar.native";
 
 std::vector<std::string> ids(const std::vector<VeltraInstalledApp>& apps) {

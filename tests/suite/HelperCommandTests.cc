@@ -50,7 +50,7 @@ TEST(FlagLookup, AnyPositionCounts) {
 
 class HelperRun : public testing::Test {
  protected:
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   test::FakePlatform fake;
   fs::path apps = dir / "apps";
   fs::path registry = dir / "registry";

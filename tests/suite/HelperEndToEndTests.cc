@@ -6,12 +6,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
-#include "tests/suite/HelperProcess.h"
+
 #include "tests/suite/SuiteTestSupport.h"
 
 namespace veltra {
@@ -21,14 +20,12 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 namespace S = VeltraSuiteSetup;
 using Json = nlohmann::json;
-constexpr const char* kPellow = "com.pemberhollo.pellow";
-constexpr const char* kSorel = "com.pemberhollo.sorel";
-constexpr const char* kKesta = "com.pemberhollo.kesta";
+using namespace test::ids;
 constexpr const char* kPrompt = "Choose [1]: ";
 
 class HelperEndToEnd : public testing::Test {
  protected:
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   fs::path home = dir / "home";
   fs::path apps = dir / "apps";
   fs::path registry = dir / "registry";
@@ -56,13 +53,15 @@ class HelperEndToEnd : public testing::Test {
     all.insert(all.end(), extra.begin(), extra.end());
     return all;
   }
-  test::HelperResult run(std::vector<std::string> extra, const fs::path& reg) {
+  testkit::ProcessResult run(std::vector<std::string> extra, const fs::path& reg) {
     return test::runHelper(args(std::move(extra), reg), home);
   }
-  test::HelperResult run(std::vector<std::string> extra) { return run(std::move(extra), registry); }
+  testkit::ProcessResult run(std::vector<std::string> extra) {
+    return run(std::move(extra), registry);
+  }
 
   // The apps of a successful answer as "Name added running" lines.
-  static std::vector<std::string> listed(const test::HelperResult& result) {
+  static std::vector<std::string> listed(const testkit::ProcessResult& result) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     std::vector<std::string> lines;
@@ -76,14 +75,14 @@ class HelperEndToEnd : public testing::Test {
     }
     return lines;
   }
-  static void expectFailure(const test::HelperResult& result) {
+  static void expectFailure(const testkit::ProcessResult& result) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
   }
   std::string consentBytes(const fs::path& reg) const {
     return fs::exists(reg / ".suite-setup/consent-v1.json")
-               ? test::readFile(reg / ".suite-setup/consent-v1.json")
+               ? testkit::readFile(reg / ".suite-setup/consent-v1.json")
                : std::string("<none>");
   }
   // Starts a copy of a bundle's executable as its own process and waits until it shows.
@@ -216,7 +215,7 @@ TEST_F(HelperEndToEnd, AlertOnTheTerminalAcceptAndDecline) {
   install(apps, "Kesta", kKesta);
   S::update(registry, S::applySuiteAnswer(false, "some|other|set", false));
   {
-    test::HelperProcess helper(args({"--prompt"}, registry), home, true);
+    auto helper = test::startHelper(args({"--prompt"}, registry), home, true);
     ASSERT_TRUE(helper.waitForTerminal(kPrompt)) << helper.terminalOutput();
     const std::string& shown = helper.terminalOutput();
     const auto message = shown.find("Connect your Veltra apps automatically?");
@@ -237,7 +236,7 @@ TEST_F(HelperEndToEnd, AlertOnTheTerminalAcceptAndDecline) {
   EXPECT_FALSE(record.declinedSet);
 
   // Forced and declined: the suite goes off and this set is remembered.
-  test::HelperProcess forced(args({"--force"}, registry), home, true);
+  auto forced = test::startHelper(args({"--force"}, registry), home, true);
   ASSERT_TRUE(forced.waitForTerminal(kPrompt));
   forced.type("2\n");
   EXPECT_TRUE(listed(forced.finish()).empty());
@@ -249,18 +248,18 @@ TEST_F(HelperEndToEnd, AlertOnTheTerminalAcceptAndDecline) {
 
 TEST_F(HelperEndToEnd, DeclineHoldsUntilAnotherAppIsInstalled) {
   install(apps, "Sorel", kSorel);
-  test::HelperProcess first(args({"--prompt"}, registry), home, true);
+  auto first = test::startHelper(args({"--prompt"}, registry), home, true);
   ASSERT_TRUE(first.waitForTerminal(kPrompt));
   first.type("2\n");
   EXPECT_TRUE(listed(first.finish()).empty());
   EXPECT_EQ(S::read(registry).declinedSet, "com.pemberhollo.pellow|com.pemberhollo.sorel");
 
-  test::HelperProcess again(args({"--prompt"}, registry), home, true);
+  auto again = test::startHelper(args({"--prompt"}, registry), home, true);
   EXPECT_TRUE(listed(again.finish()).empty());
   EXPECT_EQ(again.terminalOutput(), "") << "not asked again for the same apps";
 
   install(apps, "Kesta", kKesta);
-  test::HelperProcess third(args({"--prompt"}, registry), home, true);
+  auto third = test::startHelper(args({"--prompt"}, registry), home, true);
   EXPECT_TRUE(third.waitForTerminal(kPrompt)) << "one more app: asked again";
   third.type("\n");
   EXPECT_EQ(listed(third.finish()), (std::vector<std::string>{"Kesta added", "Sorel added"}));
@@ -270,7 +269,7 @@ TEST_F(HelperEndToEnd, ForcedAcceptanceEmptiesBlockedPairs) {
   install(apps, "Sorel", kSorel);
   ASSERT_EQ(run({"--add", kSorel}).status, 0);
   ASSERT_EQ(S::read(registry).blockedPairs.size(), 14u);
-  test::HelperProcess helper(args({"--force"}, registry), home, true);
+  auto helper = test::startHelper(args({"--force"}, registry), home, true);
   ASSERT_TRUE(helper.waitForTerminal(kPrompt));
   helper.type("1\n");
   EXPECT_EQ(listed(helper.finish()), (std::vector<std::string>{"Sorel added"}));
@@ -279,16 +278,16 @@ TEST_F(HelperEndToEnd, ForcedAcceptanceEmptiesBlockedPairs) {
 
 TEST_F(HelperEndToEnd, OnlyOneAlertAtATime) {
   install(apps, "Sorel", kSorel);
-  auto one = std::make_unique<test::HelperProcess>(args({"--prompt"}, registry), home, true);
-  auto two = std::make_unique<test::HelperProcess>(args({"--prompt"}, registry), home, true);
+  auto one = test::startHelper(args({"--prompt"}, registry), home, true);
+  auto two = test::startHelper(args({"--prompt"}, registry), home, true);
   // Whichever takes "prompt.lock" first shows the alert; the other answers at once.
-  test::HelperProcess* asking = nullptr;
+  testkit::ChildProcess* asking = nullptr;
   for (int i = 0; i < 200 && asking == nullptr; ++i) {
-    if (one->waitForTerminal(kPrompt, 25ms)) asking = one.get();
-    if (two->waitForTerminal(kPrompt, 25ms)) asking = asking ? nullptr : two.get();
+    if (one.waitForTerminal(kPrompt, 25ms)) asking = &one;
+    if (two.waitForTerminal(kPrompt, 25ms)) asking = asking ? nullptr : &two;
   }
   ASSERT_NE(asking, nullptr) << "exactly one alert";
-  test::HelperProcess* other = asking == one.get() ? two.get() : one.get();
+  testkit::ChildProcess* other = asking == &one ? &two : &one;
   const auto otherResult = other->finish(5s);
   EXPECT_EQ(otherResult.status, 0);
   EXPECT_EQ(otherResult.out, "{\"apps\":[]}");
@@ -296,7 +295,7 @@ TEST_F(HelperEndToEnd, OnlyOneAlertAtATime) {
   asking->type("\n");
   EXPECT_EQ(listed(asking->finish()), (std::vector<std::string>{"Sorel added"}));
 
-  test::HelperProcess third(args({"--prompt"}, registry), home, true);
+  auto third = test::startHelper(args({"--prompt"}, registry), home, true);
   EXPECT_EQ(listed(third.finish()), (std::vector<std::string>{"Sorel added"}));
   EXPECT_EQ(third.terminalOutput(), "");
 }
@@ -304,9 +303,9 @@ TEST_F(HelperEndToEnd, OnlyOneAlertAtATime) {
 TEST_F(HelperEndToEnd, PromptLockSymlinkFailsWithoutAlert) {
   install(apps, "Sorel", kSorel);
   S::prepareStateFolder(registry);
-  test::writeFile(dir / "elsewhere.lock", "", 0600);
+  testkit::writeFile(dir / "elsewhere.lock", "", 0600);
   fs::create_symlink(dir / "elsewhere.lock", registry / ".suite-setup/prompt.lock");
-  test::HelperProcess helper(args({"--prompt"}, registry), home, true);
+  auto helper = test::startHelper(args({"--prompt"}, registry), home, true);
   expectFailure(helper.finish());
   EXPECT_EQ(helper.terminalOutput(), "");
 }

@@ -31,7 +31,7 @@ struct ProcStat {
   int session;
 };
 ProcStat procStat(int pid) {
-  const std::string text = test::readFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text = testkit::readFile("/proc/" + std::to_string(pid) + "/stat");
   std::istringstream rest(text.substr(text.rfind(')') + 2));
   ProcStat stat{};
   int group = 0;
@@ -51,7 +51,7 @@ bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5000ms) {
 
 class Workspace : public testing::Test {
  protected:
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   LinuxWorkspace workspace;
   void TearDown() override { test::killProcessesRunningFrom(dir.path()); }
   fs::path appBundle(const std::string& name, const std::string& id) {
@@ -102,17 +102,17 @@ TEST_F(Workspace, OpenReportsTheExecError) {
 }
 
 TEST(RunningApplication, OnlyABundlesMainExecutableCounts) {
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   const fs::path bundle = test::makeBundle(dir.path(), "Kesta", "com.pemberhollo.kesta");
   EXPECT_EQ(applicationForExecutable(bundle / "Contents/MacOS/Kesta").bundleURL, bundle);
-  test::writeFile(bundle / "Contents/MacOS/helper", "", 0755);
+  testkit::writeFile(bundle / "Contents/MacOS/helper", "", 0755);
   EXPECT_FALSE(applicationForExecutable(bundle / "Contents/MacOS/helper").bundleURL);
   EXPECT_FALSE(applicationForExecutable("/usr/bin/sleep").bundleURL);
   EXPECT_FALSE(LinuxMainBundle().bundleURL()) << "the test program is not in a bundle";
 }
 
 TEST(ApplicationRegistry, FirstBundleInNameOrder) {
-  test::TempDir home;
+  testkit::TemporaryFolder home;
   const char* saved = std::getenv("HOME");
   const std::string previous = saved ? saved : "";
   ::setenv("HOME", home.path().c_str(), 1);

@@ -12,16 +12,13 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace S = VeltraSuiteSetup;
-constexpr const char* kPellow = "com.pemberhollo.pellow";
-constexpr const char* kSorel = "com.pemberhollo.sorel";
-constexpr const char* kKesta = "com.pemberhollo.kesta";
-constexpr const char* kMure = "com.pemberhollo.mure";
+using namespace test::ids;
 constexpr int kAccept = kAlertFirstButtonReturn;
 constexpr int kDecline = kAlertFirstButtonReturn + 1;
 
 class Scan : public testing::Test {
  protected:
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   fs::path registry = dir.path();
   fs::path appURL = "/builds/Pellow.app";
   test::FakePlatform fake;
@@ -120,21 +117,16 @@ TEST_F(Scan, BusyPromptLockAnswersEmptyAtOnce) {
 
 TEST_F(Scan, PromptLockSymlinkIs513) {
   S::prepareStateFolder(registry);
-  test::writeFile(dir / "target", "", 0600);
+  testkit::writeFile(dir / "target", "", 0600);
   fs::create_symlink(dir / "target", registry / ".suite-setup/prompt.lock");
   fake.alerts.answers = {kAccept};
-  try {
-    scan(false, true);
-    FAIL() << "no error";
-  } catch (const std::system_error& error) {
-    EXPECT_EQ(error.code(), CocoaError::fileWriteNoPermission);
-  }
+  EXPECT_EQ(test::cocoaCode([&] { scan(false, true); }), 513);
   EXPECT_TRUE(fake.alerts.shown.empty());
 }
 
 TEST_F(Scan, UnreadableConsentFileFailsBeforeAnyAlert) {
   S::prepareStateFolder(registry);
-  test::writeFile(registry / ".suite-setup/consent-v1.json", "{}", 0600);
+  testkit::writeFile(registry / ".suite-setup/consent-v1.json", "{}", 0600);
   fake.alerts.answers = {kAccept};
   EXPECT_THROW(scan(false, true), DecodingError);
   EXPECT_TRUE(fake.alerts.shown.empty());

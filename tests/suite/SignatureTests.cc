@@ -11,7 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace S = VeltraSuiteSetup;
-constexpr const char* kSorel = "com.pemberhollo.sorel";
+using namespace test::ids;
 
 struct SignatureCase {
   const char* name;
@@ -84,23 +84,23 @@ std::vector<SignatureCase> signatureCases() {
       {"ChangedResourceByte",
        [](const fs::path& f) {
          const fs::path b = signedSorel(f);
-         std::string text = test::readFile(b / "Contents/Resources/strings.txt");
+         std::string text = testkit::readFile(b / "Contents/Resources/strings.txt");
          text[0] ^= 1;
-         test::writeFile(b / "Contents/Resources/strings.txt", text);
+         testkit::writeFile(b / "Contents/Resources/strings.txt", text);
          return b;
        },
        false},
       {"AddedFile",
        [](const fs::path& f) {
          const fs::path b = signedSorel(f);
-         test::writeFile(b / "Contents/Resources/extra.txt", "x");
+         testkit::writeFile(b / "Contents/Resources/extra.txt", "x");
          return b;
        },
        false},
       {"AddedEmptyFileAtTop",
        [](const fs::path& f) {
          const fs::path b = signedSorel(f);
-         test::writeFile(b / ".hidden", "");
+         testkit::writeFile(b / ".hidden", "");
          return b;
        },
        false},
@@ -143,9 +143,9 @@ std::vector<SignatureCase> signatureCases() {
       {"ManifestEditedAfterSigning",
        [](const fs::path& f) {
          const fs::path b = signedSorel(f);
-         test::writeFile(b / "Contents/Resources/strings.txt", "changed");
+         testkit::writeFile(b / "Contents/Resources/strings.txt", "changed");
          // Re-seal without re-signing.
-         test::writeFile(b / kManifestPath, BundleManifest::build(b, kSorel).encoded());
+         testkit::writeFile(b / kManifestPath, BundleManifest::build(b, kSorel).encoded());
          return b;
        },
        false},
@@ -154,7 +154,7 @@ std::vector<SignatureCase> signatureCases() {
          const fs::path b = signedSorel(f);
          fs::create_directory(f / "other");
          const fs::path other = test::makeBundle(f / "other", "Sorel", kSorel);
-         test::writeFile(other / "Contents/Resources/strings.txt", "different");
+         testkit::writeFile(other / "Contents/Resources/strings.txt", "different");
          test::codesign(other, pki().suiteTeam);
          fs::copy_file(other / kSignaturePath, b / kSignaturePath,
                        fs::copy_options::overwrite_existing);
@@ -173,12 +173,12 @@ std::vector<SignatureCase> signatureCases() {
       {"UnknownDigestAlgorithm",
        [](const fs::path& f) {
          const fs::path b = signedSorel(f);
-         std::string signature = test::readFile(b / kSignaturePath);
+         std::string signature = testkit::readFile(b / kSignaturePath);
          const std::string sha256Oid("\x06\x09\x60\x86\x48\x01\x65\x03\x04\x02\x01", 11);
          const auto at = signature.find(sha256Oid);
          if (at == std::string::npos) throw std::runtime_error("signature without SHA-256");
          signature[at + sha256Oid.size() - 1] = '\x63';  // 2.16.840.1.101.3.4.2.99
-         test::writeFile(b / kSignaturePath, signature);
+         testkit::writeFile(b / kSignaturePath, signature);
          return b;
        },
        false},
@@ -196,7 +196,7 @@ class Signature : public testing::TestWithParam<SignatureCase> {};
 
 TEST_P(Signature, Verifies) {
   if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   const fs::path target = GetParam().make(dir.path());
   EXPECT_EQ(S::verified(target, GetParam().verifyAs), GetParam().expected);
 }
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(Bundles, Signature, testing::ValuesIn(signatureCases())
 
 TEST(SignatureGate, CatalogueIsCheckedBeforeTheSignature) {
   if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   const fs::path bundle = test::makeBundle(dir.path(), "Other", "com.example.other");
   test::codesign(bundle, test::pki().suiteTeam);
   // The signature itself is sound; only the catalogue refuses it.
@@ -217,16 +217,16 @@ TEST(SignatureGate, CatalogueIsCheckedBeforeTheSignature) {
 
 TEST(SignatureGate, EveryCallChecksTheDiskAgain) {
   if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   const fs::path bundle = signedSorel(dir.path());
   ASSERT_TRUE(S::verified(bundle, kSorel));
-  test::writeFile(bundle / "Contents/MacOS/Sorel", "#!/bin/sh\nexit 1\n", 0755);
+  testkit::writeFile(bundle / "Contents/MacOS/Sorel", "#!/bin/sh\nexit 1\n", 0755);
   EXPECT_FALSE(S::verified(bundle, kSorel));
 }
 
 TEST(SignatureGate, PermitsChecksTheRemoteCodeToo) {
   if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
-  test::TempDir dir;
+  testkit::TemporaryFolder dir;
   const fs::path registry = dir / "registry";
   fs::create_directory(registry);
   ::chmod(registry.c_str(), 0700);
@@ -238,7 +238,7 @@ TEST(SignatureGate, PermitsChecksTheRemoteCodeToo) {
   EXPECT_TRUE(S::permits(pellow, kSorel, executable, registry));
   EXPECT_FALSE(S::permits(pellow, kSorel, dir / "missing", registry));
   EXPECT_FALSE(S::permits(kSorel, pellow, executable, registry)) << "remote's code is checked";
-  test::writeFile(registry / ".suite-setup/consent-v1.json", "garbage", 0600);
+  testkit::writeFile(registry / ".suite-setup/consent-v1.json", "garbage", 0600);
   EXPECT_FALSE(S::permits(pellow, kSorel, executable, registry));
 }
 

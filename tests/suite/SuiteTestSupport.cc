@@ -1,95 +1,28 @@
 #include "tests/suite/SuiteTestSupport.h"
 
-#include <fcntl.h>
-#include <spawn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
-#include <mutex>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 #include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/CocoaError.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
-
-extern char** environ;
 
 namespace veltra::test {
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-  std::string pattern = "/tmp/veltra-test-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  // Tests change modes and owners; make everything removable again first.
-  for (auto it = fs::recursive_directory_iterator(path_, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) ::chmod(it->path().c_str(), 0700);
+int cocoaCode(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code().category(), cocoaCategory()) << error.what();
+    return error.code().value();
   }
-  fs::remove_all(path_, ignored);
-}
-
-int run(const std::vector<std::string>& argv, std::string* output) {
-  int pipeFds[2] = {-1, -1};
-  if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (output != nullptr) {
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  std::vector<char*> args;
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeFds[1]);
-  if (spawned != 0) {
-    ::close(pipeFds[0]);
-    throw std::runtime_error("cannot start " + argv[0]);
-  }
-  std::string collected;
-  char buffer[4096];
-  ssize_t got;
-  while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-    collected.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (output != nullptr) *output = collected;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-void writeFile(const fs::path& path, const std::string& bytes, unsigned mode) {
-  fs::create_directories(path.parent_path());
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-  }
-  ::chmod(path.c_str(), mode);
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return 0;
 }
 
 bool haveDevelopmentAnchor() { return std::string_view(VELTRA_TEST_ANCHOR_KEY).size() > 0; }
@@ -99,7 +32,8 @@ namespace {
 void openssl(const std::vector<std::string>& args) {
   std::vector<std::string> argv{VELTRA_TEST_OPENSSL};
   argv.insert(argv.end(), args.begin(), args.end());
-  if (run(argv) != 0) throw std::runtime_error("openssl " + args.front() + " failed");
+  if (testkit::run(argv).status != 0)
+    throw std::runtime_error("openssl " + args.front() + " failed");
 }
 
 void makeKey(const fs::path& key) {
@@ -114,7 +48,7 @@ void issue(const fs::path& dir, const std::string& name, const std::string& subj
   makeKey(key);
   const fs::path csr = dir / (name + ".csr");
   openssl({"req", "-new", "-key", key.string(), "-subj", subject, "-out", csr.string()});
-  writeFile(dir / (name + ".ext"), ext);
+  testkit::writeFile(dir / (name + ".ext"), ext);
   // A random serial: "-CAcreateserial" would write a serial file beside the shared anchor,
   // which test processes running side by side would race on.
   static std::mt19937_64 random(std::random_device{}());
@@ -134,7 +68,7 @@ constexpr const char* kEmailExt =
     "extendedKeyUsage=emailProtection\n";
 
 Pki makePki() {
-  static TempDir folder;  // lives for the whole test process
+  static testkit::TemporaryFolder folder;  // lives for the whole test process
   const fs::path dir = folder.path();
   const fs::path anchorCert = VELTRA_TEST_ANCHOR_CERT;
   const fs::path anchorKey = VELTRA_TEST_ANCHOR_KEY;
@@ -151,7 +85,7 @@ Pki makePki() {
 
   const fs::path rogueKey = dir / "rogue-root.key";
   makeKey(rogueKey);
-  writeFile(dir / "rogue-root.ext", kCaExt);
+  testkit::writeFile(dir / "rogue-root.ext", kCaExt);
   openssl({"req", "-x509", "-key", rogueKey.string(), "-subj", "/O=Pemberhollo/CN=Rogue Root",
            "-days", "30", "-sha256", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
            "keyUsage=critical,keyCertSign,cRLSign", "-out", (dir / "rogue-root.pem").string()});
@@ -170,6 +104,20 @@ Pki makePki() {
 const Pki& pki() {
   static const Pki instance = makePki();
   return instance;
+}
+
+testkit::ChildProcess startHelper(const std::vector<std::string>& args, const fs::path& home,
+                                  bool terminal) {
+  std::vector<std::string> argv{VELTRA_HELPER_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testkit::ChildProcess(argv, {.environment = {{"HOME", home},
+                                                      {"DISPLAY", std::nullopt},
+                                                      {"WAYLAND_DISPLAY", std::nullopt}},
+                                      .terminal = terminal});
+}
+
+testkit::ProcessResult runHelper(const std::vector<std::string>& args, const fs::path& home) {
+  return startHelper(args, home).finish(std::chrono::seconds(20));
 }
 
 std::vector<int> processesRunningFrom(const fs::path& folder) {
@@ -206,18 +154,19 @@ fs::path makeBundle(const fs::path& folder, const std::string& name, const std::
                     const fs::path& executableSource) {
   const fs::path bundle = folder / (name + ".app");
   const std::string executable = name;
-  writeFile(bundle / "Contents" / "Info.json", "{\"CFBundleIdentifier\":\"" + bundleId +
-                                                   "\",\"CFBundleExecutable\":\"" + executable +
-                                                   "\"}");
+  testkit::writeFile(bundle / "Contents" / "Info.json", "{\"CFBundleIdentifier\":\"" + bundleId +
+                                                            "\",\"CFBundleExecutable\":\"" +
+                                                            executable + "\"}");
   const fs::path binary = bundle / "Contents" / "MacOS" / executable;
   if (executableSource.empty()) {
-    writeFile(binary, "#!/bin/sh\nexit 0\n", 0755);
+    testkit::writeFile(binary, "#!/bin/sh\nexit 0\n", 0755);
   } else {
     fs::create_directories(binary.parent_path());
     fs::copy_file(executableSource, binary, fs::copy_options::overwrite_existing);
     ::chmod(binary.c_str(), 0755);
   }
-  writeFile(bundle / "Contents" / "Resources" / "strings.txt", "Hello from " + name + "\n");
+  testkit::writeFile(bundle / "Contents" / "Resources" / "strings.txt",
+                     "Hello from " + name + "\n");
   return bundle;
 }
 
@@ -228,15 +177,17 @@ void codesign(const fs::path& bundle, const Signer& signer,
   if (!signer.chain.empty()) argv.insert(argv.end(), {"--chain", signer.chain.string()});
   if (identifier) argv.insert(argv.end(), {"--identifier", *identifier});
   argv.push_back(bundle.string());
-  if (run(argv) != 0) throw std::runtime_error("veltra-codesign failed for " + bundle.string());
+  if (testkit::run(argv).status != 0) {
+    throw std::runtime_error("veltra-codesign failed for " + bundle.string());
+  }
 }
 
 void codesignWithOpensslCli(const fs::path& bundle, const Signer& signer) {
   const auto info = readBundleInfo(bundle);
   const fs::path folder = bundle / "Contents" / "_CodeSignature";
   fs::create_directories(folder);
-  writeFile(folder / "CodeResources.json",
-            BundleManifest::build(bundle, info.value().identifier.value()).encoded());
+  testkit::writeFile(folder / "CodeResources.json",
+                     BundleManifest::build(bundle, info.value().identifier.value()).encoded());
   std::vector<std::string> argv{"cms",
                                 "-sign",
                                 "-binary",

@@ -1,27 +1,31 @@
-// Shared helpers of the suite tests: temporary folders, a certificate hierarchy under the build's
-// development anchor, app bundles and their signing, and running programs.
+// What the suite tests share: the suite's bundle ids, the cocoa error code an action throws, a
+// certificate hierarchy under the build's development anchor, app bundles and their signing, the
+// helper under test and the processes that run from a folder.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFiles.h"
+
 namespace veltra::test {
 
-// A private (0700) folder below /tmp, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+// The bundle ids of the suite's apps, for `using namespace veltra::test::ids;`.
+namespace ids {
+inline constexpr const char* kPellow = "com.pemberhollo.pellow";
+inline constexpr const char* kSorel = "com.pemberhollo.sorel";
+inline constexpr const char* kKesta = "com.pemberhollo.kesta";
+inline constexpr const char* kMure = "com.pemberhollo.mure";
+inline constexpr const char* kTollis = "com.pemberhollo.tollis";
+}  // namespace ids
 
- private:
-  std::filesystem::path path_;
-};
+// The code of the cocoa error `action` throws, or 0 when it throws none; an error of another
+// category fails the test.
+int cocoaCode(const std::function<void()>& action);
 
 struct Signer {
   std::filesystem::path key;
@@ -44,12 +48,6 @@ bool haveDevelopmentAnchor();
 // The hierarchy; call only when haveDevelopmentAnchor().
 const Pki& pki();
 
-// Runs `argv` (searched in PATH), output to /dev/null unless `output`; returns the exit status.
-int run(const std::vector<std::string>& argv, std::string* output = nullptr);
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes, unsigned mode = 0644);
-std::string readFile(const std::filesystem::path& path);
-
 // Makes <folder>/<name>.app with Info.json, the executable (a copy of `executableSource`, or a
 // small shell script when empty) and one resource file. Returns the bundle path.
 std::filesystem::path makeBundle(const std::filesystem::path& folder, const std::string& name,
@@ -61,6 +59,14 @@ void codesign(const std::filesystem::path& bundle, const Signer& signer,
               const std::optional<std::string>& identifier = std::nullopt);
 // Writes the manifest with the library and signs it with `openssl cms`.
 void codesignWithOpensslCli(const std::filesystem::path& bundle, const Signer& signer);
+
+// Starts the suite-setup-helper under test with `args`, HOME at `home` and no display; with
+// `terminal` on a pseudo-terminal of its own (its controlling terminal).
+testkit::ChildProcess startHelper(const std::vector<std::string>& args,
+                                  const std::filesystem::path& home, bool terminal = false);
+// Runs it to its end without a terminal.
+testkit::ProcessResult runHelper(const std::vector<std::string>& args,
+                                 const std::filesystem::path& home);
 
 // The pids of this user's processes whose executable lies below `folder`.
 std::vector<int> processesRunningFrom(const std::filesystem::path& folder);

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/suite/gtk/TestProcess.h"
+#include "tests/support/ChildProcess.h"
 
 namespace veltra::test {
 
@@ -27,20 +27,20 @@ class DesktopSession {
 
   const std::string& display() const { return display_; }  // ":N"
   const std::string& busAddress() const { return busAddress_; }
-  // A complete environment for programs on this desktop: PATH, HOME, XDG_RUNTIME_DIR, DISPLAY,
-  // DBUS_SESSION_BUS_ADDRESS and an in-memory settings backend.
-  Environment environment() const;
+  // A complete environment for programs on this desktop (with cleanEnvironment): PATH, HOME,
+  // XDG_RUNTIME_DIR, DISPLAY, DBUS_SESSION_BUS_ADDRESS and an in-memory settings backend.
+  testkit::EnvironmentChanges environment() const;
 
  private:
   std::filesystem::path folder_;
   std::string display_;
   std::string busAddress_;
-  std::unique_ptr<TestProcess> server_;
-  std::unique_ptr<TestProcess> bus_;
+  std::unique_ptr<testkit::ChildProcess> server_;
+  std::unique_ptr<testkit::ChildProcess> bus_;
 };
 
 // The session environment without any display: what a helper started from a service or an SSH
 // login without forwarding sees.
-Environment headlessEnvironment(const std::filesystem::path& folder);
+testkit::EnvironmentChanges headlessEnvironment(const std::filesystem::path& folder);
 
 }  // namespace veltra::test

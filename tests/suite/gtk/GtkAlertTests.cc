@@ -5,16 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
 #include "VeltraSuiteSetup/VeltraSuiteConsent.h"
 #include "tests/suite/SuiteTestSupport.h"
 #include "tests/suite/gtk/AccessibleTree.h"
 #include "tests/suite/gtk/DesktopSession.h"
-#include "tests/suite/gtk/TestProcess.h"
 #include "tests/suite/gtk/X11WindowReader.h"
 
 namespace veltra::test {
@@ -32,18 +29,11 @@ const std::string kInformative =
 const std::string kInstalledSet =
     "com.pemberhollo.kesta|com.pemberhollo.pellow|com.pemberhollo.sorel";
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 class DialogTest : public ::testing::Test {
  protected:
   // One desktop per test process; this process talks to it too (accessibility, screenshots).
   static void SetUpTestSuite() {
-    desktopFolder_ = new TempDir;
+    desktopFolder_ = new testkit::TemporaryFolder;
     desktop_ = new DesktopSession(desktopFolder_->path());
     ::setenv("DISPLAY", desktop_->display().c_str(), 1);
     ::setenv("DBUS_SESSION_BUS_ADDRESS", desktop_->busAddress().c_str(), 1);
@@ -57,9 +47,8 @@ class DialogTest : public ::testing::Test {
   void SetUp() override {
     if (!haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
     const fs::path apps = folder_ / "Apps";
-    for (const auto& [name, id] : {std::pair{"Pellow", "com.pemberhollo.pellow"},
-                                   {"Sorel", "com.pemberhollo.sorel"},
-                                   {"Kesta", "com.pemberhollo.kesta"}}) {
+    for (const auto& [name, id] :
+         {std::pair{"Pellow", ids::kPellow}, {"Sorel", ids::kSorel}, {"Kesta", ids::kKesta}}) {
       const fs::path bundle = makeBundle(apps, name, id);
       codesign(bundle, pki().suiteTeam);
       if (std::string_view(name) == "Pellow") pellow_ = bundle;
@@ -70,25 +59,24 @@ class DialogTest : public ::testing::Test {
     fs::permissions(registry_, fs::perms::owner_all);
   }
 
-  std::unique_ptr<TestProcess> startHelper(const Environment& env,
-                                           const std::string& helper = VELTRA_HELPER_PATH) {
-    // A new session has no controlling terminal: the dialog is the only way to ask.
-    return std::make_unique<TestProcess>(
-        std::vector<std::string>{helper, "--app", pellow_.string(), "--registry",
-                                 registry_.string(), "--prompt"},
-        SpawnOptions{.environment = env,
-                     .stdoutPath = folder_ / "stdout",
-                     .stderrPath = folder_ / "stderr",
-                     .newSession = true});
+  // In a session of its own, without a controlling terminal: the dialog is the only way to ask.
+  std::unique_ptr<testkit::ChildProcess> startHelper(const testkit::EnvironmentChanges& env,
+                                                     const std::string& helper = VELTRA_HELPER_PATH,
+                                                     const std::vector<std::string>& options = {
+                                                         "--prompt"}) {
+    std::vector<std::string> argv{helper, "--app", pellow_, "--registry", registry_};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return std::make_unique<testkit::ChildProcess>(
+        argv, testkit::ProcessOptions{.environment = env, .cleanEnvironment = true});
   }
 
   // The dialog's window once it is on screen; fails the test if the helper ends first.
-  unsigned long waitForDialog(TestProcess& helper) {
+  unsigned long waitForDialog(testkit::ChildProcess& helper) {
     const auto deadline = std::chrono::steady_clock::now() + seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-      const RunResult found =
+      const testkit::ProcessResult found =
           xdotool({"search", "--onlyvisible", "--name", "^Connect your Veltra"});
-      if (found.status == 0 && !found.output.empty()) return std::stoul(found.output);
+      if (found.status == 0 && !found.out.empty()) return std::stoul(found.out);
       if (const auto status = helper.waitFor(std::chrono::milliseconds(100))) {
         ADD_FAILURE() << "the helper ended with status " << *status << " before any dialog";
         return 0;
@@ -98,41 +86,44 @@ class DialogTest : public ::testing::Test {
     return 0;
   }
 
-  RunResult xdotool(std::vector<std::string> args) {
+  testkit::ProcessResult xdotool(std::vector<std::string> args) {
     args.insert(args.begin(), VELTRA_TEST_XDOTOOL);
-    return runBounded(args, desktop_->environment(), seconds(10));
+    return testkit::run(args, {.environment = desktop_->environment(), .cleanEnvironment = true},
+                        seconds(10));
   }
 
-  int finish(TestProcess& helper) {
-    const auto status = helper.waitFor(seconds(30));
-    return status ? *status : -1;
+  // Waits for the helper's end and keeps what it wrote.
+  int finish(testkit::ChildProcess& helper) {
+    result_ = helper.finish(seconds(30));
+    return result_.status;
   }
 
   std::optional<VeltraSuiteConsent> consent() {
     const fs::path file = registry_ / ".suite-setup" / "consent-v1.json";
     if (!fs::exists(file)) return std::nullopt;
-    return VeltraSuiteConsent::decoded(slurp(file));
+    return VeltraSuiteConsent::decoded(testkit::readFile(file));
   }
 
-  std::string helperStdout() { return slurp(folder_ / "stdout"); }
-  std::string helperStderr() { return slurp(folder_ / "stderr"); }
+  std::string helperStdout() { return result_.out; }
+  std::string helperStderr() { return result_.err; }
 
   static DesktopSession* desktop_;
-  static TempDir* desktopFolder_;
-  TempDir folder_;
+  static testkit::TemporaryFolder* desktopFolder_;
+  testkit::TemporaryFolder folder_;
+  testkit::ProcessResult result_;
   fs::path pellow_;
   fs::path registry_;
 };
 
 DesktopSession* DialogTest::desktop_ = nullptr;
-TempDir* DialogTest::desktopFolder_ = nullptr;
+testkit::TemporaryFolder* DialogTest::desktopFolder_ = nullptr;
 
 TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
   auto helper = startHelper(desktop_->environment());
   const unsigned long window = waitForDialog(*helper);
   ASSERT_NE(window, 0u);
 
-  EXPECT_EQ(xdotool({"getwindowname", std::to_string(window)}).output, kMessage + "\n");
+  EXPECT_EQ(xdotool({"getwindowname", std::to_string(window)}).out, kMessage + "\n");
   X11WindowReader x11;
   EXPECT_TRUE(x11.keptAbove(window));
   EXPECT_TRUE(x11.urgent(window));
@@ -170,15 +161,10 @@ TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
 
 // Runs that show no alert must not pay for GTK: the module is not even opened.
 TEST_F(DialogTest, ListingAllAppsNeverLoadsTheDialogModule) {
-  Environment env = desktop_->environment();
+  testkit::EnvironmentChanges env = desktop_->environment();
   env["LD_DEBUG"] = "files";  // the dynamic loader reports every object it opens on stderr
-  TestProcess helper({VELTRA_HELPER_PATH, "--app", pellow_.string(), "--registry",
-                      registry_.string(), "--available", "--prompt", "--force"},
-                     {.environment = env,
-                      .stdoutPath = folder_ / "stdout",
-                      .stderrPath = folder_ / "stderr",
-                      .newSession = true});
-  EXPECT_EQ(helper.waitFor(seconds(30)), 0);
+  EXPECT_EQ(finish(*startHelper(env, VELTRA_HELPER_PATH, {"--available", "--prompt", "--force"})),
+            0);
   EXPECT_NE(helperStdout().find("com.pemberhollo.sorel"), std::string::npos);
   const std::string loaded = helperStderr();
   EXPECT_NE(loaded.find("libc.so.6"), std::string::npos) << "the loader reported nothing";
@@ -196,7 +182,7 @@ void PrintTo(const Decline& decline, std::ostream* out) { *out << decline.name; 
 
 class DialogDecline : public DialogTest, public ::testing::WithParamInterface<Decline> {
  public:
-  RunResult press(std::vector<std::string> args) { return xdotool(std::move(args)); }
+  testkit::ProcessResult press(std::vector<std::string> args) { return xdotool(std::move(args)); }
 };
 
 TEST_P(DialogDecline, RecordsTheInstalledSet) {
@@ -245,19 +231,19 @@ INSTANTIATE_TEST_SUITE_P(
 // With no way to show the alert the run fails without a word and records nothing, so that the
 // next run that can show it asks.
 TEST_F(DialogTest, WithoutDisplayOrTerminalFailsAndAsksLater) {
-  TempDir lonely;
+  testkit::TemporaryFolder lonely;
   const fs::path soleHelper = lonely / "suite-setup-helper";
   fs::copy_file(VELTRA_HELPER_PATH, soleHelper);
   fs::permissions(soleHelper, fs::perms::owner_all);
 
-  const Environment headless = headlessEnvironment(folder_ / "session");
-  Environment deadX11 = headless;
+  const testkit::EnvironmentChanges headless = headlessEnvironment(folder_ / "session");
+  testkit::EnvironmentChanges deadX11 = headless;
   deadX11["DISPLAY"] = ":4095";
-  Environment deadWayland = headless;
+  testkit::EnvironmentChanges deadWayland = headless;
   deadWayland["WAYLAND_DISPLAY"] = "veltra-test-no-compositor";
   struct Case {
     const char* name;
-    Environment environment;
+    testkit::EnvironmentChanges environment;
     std::string helper;
   };
   const std::vector<Case> cases{

@@ -15,8 +15,8 @@ namespace fs = std::filesystem;
 TEST(GtkAlertPresenterFactory, NullWhenTheModuleOrDisplayCannotBeHad) {
   ::unsetenv("DISPLAY");
   ::unsetenv("WAYLAND_DISPLAY");
-  TempDir folder;
-  writeFile(folder / "text.so", "not a shared object\n");
+  testkit::TemporaryFolder folder;
+  testkit::writeFile(folder / "text.so", "not a shared object\n");
   struct Case {
     const char* name;
     fs::path module;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -14,20 +12,16 @@
 #include "PellowGitHub/api/AuthorizationWire.h"
 #include "PellowGitHub/support/Cancellation.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow {
 namespace {
 
+using testing::fixture;
+
 namespace messages = authorization_messages;
 using testing::FakeClock;
 using testing::FakeTransport;
-
-std::string fixture(const std::string& name) {
-  std::ifstream file(std::string(PELLOW_GITHUB_FIXTURES) + "/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 std::string web(const std::string& path) { return std::string(config::webBaseURL()) + path; }
 
@@ -36,17 +30,6 @@ std::string header(const HTTPRequest& request, const std::string& name) {
     if (key == name) return value;
   }
   return "<none>";
-}
-
-// Runs `action` and returns the PellowError message it throws ("<no error>" if none).
-template <class Action>
-std::string messageOf(Action&& action) {
-  try {
-    action();
-  } catch (const PellowError& e) {
-    return std::string(e.message());
-  }
-  return "<no error>";
 }
 
 const Date kNow = Date::fromUnixSeconds(1'800'000'000);
@@ -122,9 +105,9 @@ TEST(GitHubAuthorization, BeginValidatesTheDeviceCodeAnswer) {
     SCOPED_TRACE(c.name);
     FakeTransport transport;
     transport.respond(200, c.body);
-    const std::string message = messageOf(
+    const std::string message = testing::messageOf(
         [&] { GitHubAuthorization(transport).begin(GitHubAppRegistration::builtIn(), kNow); });
-    EXPECT_EQ(message, c.accepted ? "<no error>" : messages::kInvalidCode);
+    EXPECT_EQ(message, c.accepted ? "" : messages::kInvalidCode);
   }
 }
 
@@ -132,7 +115,7 @@ TEST(GitHubAuthorization, BeginReportsOAuthErrorsAndUndecodableAnswers) {
   {
     FakeTransport transport;
     transport.respond(200, fixture("token-error-incorrect_client_credentials.json"));
-    EXPECT_EQ(messageOf([&] {
+    EXPECT_EQ(testing::messageOf([&] {
                 GitHubAuthorization(transport).begin(GitHubAppRegistration::builtIn(), kNow);
               }),
               messages::kNotEnabled);
@@ -163,17 +146,17 @@ TEST(GitHubAuthorization, SignInEndpointStatusesGiveTheirMessages) {
     FakeTransport transport;
     // Even an OAuth error body is not looked at when the status is not a success.
     transport.respond(c.status, R"({"error":"access_denied"})");
-    EXPECT_EQ(messageOf([&] {
+    EXPECT_EQ(testing::messageOf([&] {
                 GitHubAuthorization(transport).begin(GitHubAppRegistration::builtIn(), kNow);
               }),
               c.message);
     transport.respond(c.status, R"({"error":"access_denied"})");
-    EXPECT_EQ(messageOf([&] { GitHubAuthorization(transport).poll(sampleCode(), kNow); }),
+    EXPECT_EQ(testing::messageOf([&] { GitHubAuthorization(transport).poll(sampleCode(), kNow); }),
               c.message);
   }
   FakeTransport transport;
   transport.fail(std::string(kUnreachableMessage));
-  EXPECT_EQ(messageOf([&] { GitHubAuthorization(transport).poll(sampleCode(), kNow); }),
+  EXPECT_EQ(testing::messageOf([&] { GitHubAuthorization(transport).poll(sampleCode(), kNow); }),
             kUnreachableMessage);
 }
 
@@ -200,7 +183,7 @@ TEST(GitHubAuthorization, PollMapsEveryOAuthErrorCode) {
     SCOPED_TRACE(c.code);
     FakeTransport transport;
     transport.respond(200, std::string(R"({"error":")") + c.code + R"(","error_description":"x"})");
-    EXPECT_EQ(messageOf([&] { GitHubAuthorization(transport).poll(sampleCode(), kNow); }),
+    EXPECT_EQ(testing::messageOf([&] { GitHubAuthorization(transport).poll(sampleCode(), kNow); }),
               c.message);
   }
   // Outside poll, the two polling codes have no meaning of their own.
@@ -238,10 +221,11 @@ TEST(GitHubAuthorization, PollSendsTheDeviceGrantAndAnswersPendingAndSlowDown) {
 TEST(GitHubAuthorization, PollOfAnExpiredCodeMakesNoRequest) {
   FakeTransport transport;
   const DeviceCode code = sampleCode();
-  EXPECT_EQ(messageOf([&] { GitHubAuthorization(transport).poll(code, code.expiresAt); }),
+  EXPECT_EQ(testing::messageOf([&] { GitHubAuthorization(transport).poll(code, code.expiresAt); }),
             messages::kExpiredCode);
-  EXPECT_EQ(messageOf([&] { GitHubAuthorization(transport).poll(code, code.expiresAt + 1); }),
-            messages::kExpiredCode);
+  EXPECT_EQ(
+      testing::messageOf([&] { GitHubAuthorization(transport).poll(code, code.expiresAt + 1); }),
+      messages::kExpiredCode);
   EXPECT_TRUE(transport.requests().empty());
 }
 
@@ -335,8 +319,9 @@ TEST(GitHubAuthorization, MakeCredentialChecksTheTokenAndItsRenewalDetails) {
        messages::kIncompleteRenewal},
   };
   for (const Case& c : refused) {
-    EXPECT_EQ(messageOf([&] { GitHubAuthorization::makeCredential(token(c.body), "c", kNow); }),
-              c.message)
+    EXPECT_EQ(
+        testing::messageOf([&] { GitHubAuthorization::makeCredential(token(c.body), "c", kNow); }),
+        c.message)
         << c.body;
   }
 
@@ -393,7 +378,7 @@ TEST(GitHubAuthorization, RefreshPreconditionsAreCheckedBeforeAnyRequest) {
   refused[3].refreshExpiresAt = kNow + -1;
   for (const GitHubCredential& c : refused) {
     FakeTransport transport;
-    EXPECT_EQ(messageOf([&] { GitHubAuthorization(transport).refresh(c, kNow); }),
+    EXPECT_EQ(testing::messageOf([&] { GitHubAuthorization(transport).refresh(c, kNow); }),
               messages::kRevoked);
     EXPECT_TRUE(transport.requests().empty());
   }
@@ -452,8 +437,9 @@ TEST(GitHubAuthorization, RefreshFailures) {
     SCOPED_TRACE(c.body);
     FakeTransport transport;
     transport.respond(c.status, c.body);
-    EXPECT_EQ(messageOf([&] { GitHubAuthorization(transport).refresh(renewable(), kNow); }),
-              c.message);
+    EXPECT_EQ(
+        testing::messageOf([&] { GitHubAuthorization(transport).refresh(renewable(), kNow); }),
+        c.message);
   }
 }
 
@@ -483,7 +469,7 @@ TEST(GitHubAuthorization, WaitForAuthorizationFollowsTheIntervalAndSlowDownRules
   FakeClock lateClock(kNow);
   lateClock.onSleep = [&](double seconds) { lateClock.date = lateClock.date + seconds * 100; };
   EXPECT_EQ(
-      messageOf([&] { GitHubAuthorization(late, lateClock).waitForAuthorization(sampleCode()); }),
+      testing::messageOf([&] { GitHubAuthorization(late, lateClock).waitForAuthorization(sampleCode()); }),
       messages::kExpiredCode);
   EXPECT_EQ(late.requests().size(), 1u);
 }

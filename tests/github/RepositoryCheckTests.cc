@@ -10,6 +10,7 @@
 #include "PellowGitHub/api/RepositoryReference.h"
 #include "PellowGitHub/support/Json.h"
 #include "github-helper/Commands.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow::testing {
 namespace {
@@ -23,16 +24,6 @@ nlohmann::json writableRepository() {
   nlohmann::json repo = nlohmann::json::parse(fixture("repo.json"));
   repo["permissions"]["push"] = true;
   return repo;
-}
-
-template <typename Call>
-std::string failureOf(Call call) {
-  try {
-    call();
-    return "";
-  } catch (const PellowError& e) {
-    return std::string(e.message());
-  }
 }
 
 TEST(CheckedRepository, ObjectRulesInTheirOrder) {
@@ -84,7 +75,7 @@ TEST(CheckedRepository, ObjectRulesInTheirOrder) {
   for (const auto& c : cases) {
     nlohmann::json repo = writableRepository();
     c.change(repo);
-    EXPECT_EQ(failureOf([&] { checkedRepository(repo, "octocat/hello-world", credential); }),
+    EXPECT_EQ(messageOf([&] { checkedRepository(repo, "octocat/hello-world", credential); }),
               c.message)
         << c.what;
   }
@@ -111,7 +102,7 @@ TEST_F(DesktopTest, MalformedReferenceTouchesNeitherKeychainNorNetwork) {
            nlohmann::json{{"operation", "repository"}, {"repository", "octocat"}},
            nlohmann::json{{"operation", "repository"}, {"repository", "a/b/c"}},
        }) {
-    EXPECT_EQ(failureOf([&] { repositoryCommand(context, request); }), kInvalid) << request;
+    EXPECT_EQ(messageOf([&] { repositoryCommand(context, request); }), kInvalid) << request;
   }
   EXPECT_EQ(keychainReads(), 0u);
   EXPECT_TRUE(transport->requests().empty());

@@ -6,6 +6,7 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/api/RepositoryReference.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow {
 namespace {
@@ -128,12 +129,8 @@ TEST(RepositorySlug, SSHAddresses) {
 }
 
 TEST(RepositorySlug, RejectionCarriesTheOneMessage) {
-  try {
-    repositorySlug("not a repository");
-    FAIL() << "accepted";
-  } catch (const PellowError& e) {
-    EXPECT_EQ(e.message(), "Enter owner/repository or its " + kWeb + "/owner/repository URL.");
-  }
+  EXPECT_EQ(testing::messageOf([] { repositorySlug("not a repository"); }),
+            "Enter owner/repository or its " + kWeb + "/owner/repository URL.");
   EXPECT_EQ(repositorySlug(" Octo/Cat.git "), "Octo/Cat");
 }
 

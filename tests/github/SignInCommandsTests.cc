@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "FakeClock.h"
@@ -17,9 +15,12 @@
 #include "PellowGitHub/support/Json.h"
 #include "ScopedApplicationSupport.h"
 #include "github-helper/Commands.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow {
 namespace {
+
+using testing::fixture;
 
 using JSON = nlohmann::json;
 namespace messages = authorization_messages;
@@ -28,13 +29,6 @@ const std::string kService(config::kKeychainService);
 const std::string kCanceled = "This GitHub sign-in was canceled. Start again.";
 
 constexpr double kNowMilliseconds = 1'800'000'000'000.0;
-
-std::string fixture(const std::string& name) {
-  std::ifstream file(std::string(PELLOW_GITHUB_FIXTURES) + "/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 class SignInCommandsTest : public ::testing::Test {
  protected:

@@ -11,6 +11,7 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "tests/github/FakeKeychainBackend.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow {
 namespace {
@@ -26,17 +27,6 @@ GitHubCredential signedIn(std::string token = "ghu_1") {
   c.login = "octocat";
   c.expiresAt = Date{790000000.0};
   return c;
-}
-
-// Runs `body` and returns the PellowError message it threw ("" when it threw nothing).
-template <typename Body>
-std::string errorOf(Body body) {
-  try {
-    body();
-  } catch (const PellowError& e) {
-    return std::string(e.message());
-  }
-  return "";
 }
 
 class GitHubKeychainTest : public ::testing::Test {
@@ -61,18 +51,18 @@ TEST_F(GitHubKeychainTest, LoadReadsTheOneItemOfTheService) {
   EXPECT_EQ(backend->calls.back().key.service, kService);
 
   backend->put(kService, R"({"accessToken":""})");
-  EXPECT_EQ(errorOf([&] { keychain.load(); }), kUnreadableCredentialMessage);
+  EXPECT_EQ(testing::messageOf([&] { keychain.load(); }), kUnreadableCredentialMessage);
 }
 
 TEST_F(GitHubKeychainTest, LoadFailuresGiveTheKeychainMessage) {
   backend->put(kService, signedIn().encoded());
   for (KeychainStatus status : {KeychainStatus::interactionNotAllowed, KeychainStatus::ioError}) {
     backend->failing[Operation::copyData] = status;
-    EXPECT_EQ(errorOf([&] { keychain.load(); }), kKeychainMessage);
+    EXPECT_EQ(testing::messageOf([&] { keychain.load(); }), kKeychainMessage);
   }
   backend->failing.clear();
   backend->copyDataWithoutData = true;
-  EXPECT_EQ(errorOf([&] { keychain.load(); }), kKeychainMessage);
+  EXPECT_EQ(testing::messageOf([&] { keychain.load(); }), kKeychainMessage);
 }
 
 TEST_F(GitHubKeychainTest, SaveRefusesIncompleteCredentialsWithoutTouchingTheStore) {
@@ -93,7 +83,7 @@ TEST_F(GitHubKeychainTest, SaveRefusesIncompleteCredentialsWithoutTouchingTheSto
     GitHubCredential credential = signedIn();
     credential.accountID = c.accountID;
     credential.login = c.login;
-    EXPECT_EQ(errorOf([&] { keychain.save(credential); }), kKeychainMessage) << c.name;
+    EXPECT_EQ(testing::messageOf([&] { keychain.save(credential); }), kKeychainMessage) << c.name;
   }
   EXPECT_TRUE(backend->calls.empty());
   EXPECT_EQ(backend->find(kService)->data, "old");
@@ -140,7 +130,7 @@ TEST_F(GitHubKeychainTest, FailedSaveKeepsTheOldItem) {
     backend->calls.clear();
     backend->failing = {{c.operation, c.status}};
     if (c.itemExists) backend->put(kService, "old");
-    EXPECT_EQ(errorOf([&] { keychain.save(signedIn()); }), kKeychainMessage) << c.name;
+    EXPECT_EQ(testing::messageOf([&] { keychain.save(signedIn()); }), kKeychainMessage) << c.name;
     EXPECT_EQ(backend->operations(), c.expectedCalls) << c.name;
     if (c.itemExists) {
       EXPECT_EQ(backend->find(kService)->data, "old") << c.name;
@@ -166,7 +156,7 @@ TEST_F(GitHubKeychainTest, DeleteSucceedsWhetherOrNotTheItemExists) {
 
   backend->put(kService, "x");
   backend->failing[Operation::remove] = KeychainStatus::interactionNotAllowed;
-  EXPECT_EQ(errorOf([&] { keychain.deleteItem(); }), kKeychainMessage);
+  EXPECT_EQ(testing::messageOf([&] { keychain.deleteItem(); }), kKeychainMessage);
   EXPECT_NE(backend->find(kService), nullptr);
 }
 

@@ -1,15 +1,9 @@
 // git credential mode through real processes: the github-helper binary fed git's exact requests,
 // concurrent helpers sharing one renewal, and the git program itself cloning and pushing over
 // HTTPS with github-helper as its credential helper.
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,16 +12,13 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ApiE2E.h"
 #include "PellowGitHub/support/GitHubConfig.h"
-
-extern char** environ;
+#include "tests/github/HelperWithFakeGitHub.h"
 
 namespace pellow::testing {
 namespace {
@@ -91,7 +82,7 @@ TEST_F(CredentialModeEndToEnd, AnswersTheRequestsOfCurrentGit) {
 TEST_F(CredentialModeEndToEnd, SilentCasesTouchNeitherKeychainNorNetwork) {
   helper.signIn(42, "octocat", "ghu_stored");
   // A keychain folder open to others is refused: any read now fails loudly.
-  const fs::path keychain = fs::path(helper.home.path()) / "data/PellowGitHub/Keychain";
+  const fs::path keychain = helper.home / "data/PellowGitHub/Keychain";
   ASSERT_EQ(::chmod(keychain.c_str(), 0755), 0);
   const std::string host = "\nhost=" + kHost;
   const std::string valid = "protocol=https" + host + "\npath=octo/notes\n";
@@ -149,79 +140,31 @@ TEST_F(CredentialModeEndToEnd, ConcurrentHelpersRenewOnce) {
 }
 
 // The git smart-HTTP server of tests/git_server on 127.0.0.1:443, asking for Basic
-// authentication with the token in `tokenFile`.
+// authentication with the token in `tokenFile`. It waits while another test program (or the
+// demo) holds the port: the port itself is the turn.
 class GitHTTPSServer {
  public:
-  GitHTTPSServer(const std::string& root, const std::string& tokenFile, const std::string& log) {
-    int input[2];
-    int output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
-      throw std::runtime_error("pipe");
-    }
-    input_ = input[1];
-    output_ = output[0];
-    const std::string script = (fs::path(PELLOW_FAKE_GITHUB).parent_path().parent_path() /
-                                "git_server" / "git_https_server.py")
-                                   .string();
-    std::vector<std::string> arguments = {"python3", script,  "--root", root,      "--token-file",
-                                          tokenFile, "--log", log,      "--hosts", kHost};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    const int spawned = posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(input[0]);
-    ::close(output[1]);
-    if (spawned != 0) {
-      pid_ = -1;
-      throw std::runtime_error("cannot start python3");
-    }
-    const nlohmann::json ready = nlohmann::json::parse(readLine());
+  GitHTTPSServer(const fs::path& root, const fs::path& tokenFile, const fs::path& log)
+      : server_({"python3", PELLOW_GIT_SERVER, "--root", root, "--token-file", tokenFile, "--log",
+                 log, "--hosts", kHost},
+                {.keepInputOpen = true}) {
+    const nlohmann::json ready = nlohmann::json::parse(server_.readLine(std::chrono::minutes(5)));
     if (!ready.contains("ca")) throw std::runtime_error("git server: " + ready.dump());
     caPath_ = ready["ca"];
   }
-
-  ~GitHTTPSServer() {
-    // End of input stops the server; it removes its CA and keys on the way out.
-    if (input_ >= 0) ::close(input_);
-    if (pid_ > 0) {
-      for (int i = 0; i < 500 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (i == 499) {
-          kill(pid_, SIGKILL);
-          waitpid(pid_, nullptr, 0);
-        }
-      }
-    }
-    if (output_ >= 0) ::close(output_);
-  }
+  // End of input stops the server; it removes its CA and keys on the way out.
+  ~GitHTTPSServer() { server_.finish(std::chrono::seconds(5)); }
 
   const std::string& caPath() const { return caPath_; }
 
  private:
-  std::string readLine() {
-    std::string line;
-    char c;
-    pollfd ready{output_, POLLIN, 0};
-    while (poll(&ready, 1, 30'000) > 0 && ::read(output_, &c, 1) == 1) {
-      if (c == '\n') return line;
-      line += c;
-    }
-    throw std::runtime_error("git server did not start");
-  }
-
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
+  testkit::ChildProcess server_;
   std::string caPath_;
 };
 
-// Why 127.0.0.1:443 cannot be used here, or "" when it can: git sends the port along with the
-// host when it is not the default, and the helper answers only for the plain web host.
+// Why 127.0.0.1:443 cannot be used here, or "" when it can (also while another test holds it):
+// git sends the port along with the host when it is not the default, and the helper answers only
+// for the plain web host.
 std::string cannotBindHTTPSPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return std::strerror(errno);
@@ -234,43 +177,30 @@ std::string cannotBindHTTPSPort() {
   const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   const int error = errno;
   ::close(fd);
-  return bound == 0 ? "" : std::strerror(error);
+  return bound == 0 || error == EADDRINUSE ? "" : std::strerror(error);
 }
-
-std::string readFile(const fs::path& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
 
 class GitEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Test programs run in parallel under ctest and there is only one port 443: take turns.
-    portLock_ = ::open("/tmp/pellow-git-e2e-443.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(portLock_, 0) << std::strerror(errno);
-    ASSERT_EQ(::flock(portLock_, LOCK_EX), 0) << std::strerror(errno);
     if (const std::string reason = cannotBindHTTPSPort(); !reason.empty()) {
       GTEST_SKIP() << "git end-to-end tests need 127.0.0.1:443 (" << reason
                    << "); run them as root";
     }
-    const fs::path root = fs::path(helper.home.path()) / "repos";
+    const fs::path root = helper.home / "repos";
     const fs::path bare = root / "octo/notes.git";
     fs::create_directories(bare.parent_path());
-    const fs::path seed = fs::path(helper.home.path()) / "seed";
+    const fs::path seed = helper.home / "seed";
     ASSERT_EQ(gitIn({"init", "-q", "--bare", "-b", "main", bare.string()}).status, 0);
     ASSERT_EQ(gitIn({"init", "-q", "-b", "main", seed.string()}).status, 0);
     commit(seed, "first note");
     ASSERT_EQ(gitIn({"-C", seed.string(), "push", "-q", bare.string(), "main"}).status, 0);
     bare_ = bare;
-    tokenFile_ = fs::path(helper.home.path()) / "server-token";
-    log_ = fs::path(helper.home.path()) / "server.log";
-    writeFile(tokenFile_, "ghu_good");
-    server_ = std::make_unique<GitHTTPSServer>(root.string(), tokenFile_.string(), log_.string());
-    work_ = fs::path(helper.home.path()) / "work";
+    tokenFile_ = helper.home / "server-token";
+    log_ = helper.home / "server.log";
+    testkit::writeFile(tokenFile_, "ghu_good");
+    server_ = std::make_unique<GitHTTPSServer>(root, tokenFile_, log_);
+    work_ = helper.home / "work";
   }
 
   // git with the helper as its only credential helper and the web host led to the server.
@@ -307,7 +237,7 @@ class GitEndToEnd : public ::testing::Test {
   }
 
   void commit(const fs::path& repository, const std::string& note) {
-    writeFile(repository / "note.md", note + "\n");
+    testkit::writeFile(repository / "note.md", note + "\n");
     ASSERT_EQ(gitIn({"-C", repository.string(), "add", "note.md"}).status, 0);
     ASSERT_EQ(gitIn({"-C", repository.string(), "commit", "-q", "-m", note}).status, 0);
   }
@@ -319,7 +249,7 @@ class GitEndToEnd : public ::testing::Test {
   // The passwords of the requests the server let through.
   std::vector<std::string> acceptedPasswords() {
     std::vector<std::string> passwords;
-    std::istringstream lines(readFile(log_));
+    std::istringstream lines(testkit::readFile(log_));
     for (std::string line; std::getline(lines, line);) {
       const nlohmann::json entry = nlohmann::json::parse(line);
       if (entry["status"] != 401) passwords.push_back(entry["password"]);
@@ -334,12 +264,6 @@ class GitEndToEnd : public ::testing::Test {
     ASSERT_EQ(clone.status, 0) << clone.err;
   }
 
-  void TearDown() override {
-    server_.reset();
-    if (portLock_ >= 0) ::close(portLock_);  // releases the turn
-  }
-
-  int portLock_ = -1;
   HelperWithFakeGitHub helper;
   std::unique_ptr<GitHTTPSServer> server_;
   fs::path bare_, tokenFile_, log_, work_;
@@ -361,7 +285,7 @@ TEST_F(GitEndToEnd, RenewsAnExpiringCredentialBeforeThePush) {
   cloneWithStoredCredential();
   helper.signIn(42, "octo", "ghu_expiring", 30.0);
   helper.github.route(refreshRoute());
-  writeFile(tokenFile_, kRenewedToken);  // GitHub now knows only the renewed token
+  testkit::writeFile(tokenFile_, kRenewedToken);  // GitHub now knows only the renewed token
   commit(work_, "renewed note");
   const HelperRun push = gitIn({"-C", work_.string(), "push", "-q", "origin", "main"});
   ASSERT_EQ(push.status, 0) << push.err;

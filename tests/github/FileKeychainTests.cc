@@ -11,10 +11,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +20,8 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/store/FileKeychainItem.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "tests/github/GitHubTestSupport.h"
+#include "tests/support/TestFiles.h"
 
 namespace pellow {
 namespace {
@@ -30,19 +30,6 @@ namespace fs = std::filesystem;
 
 const KeychainItemKey kKey{std::string(config::kKeychainService), "github-app"};
 constexpr auto kAccessible = KeychainAccessibility::whenUnlockedThisDeviceOnly;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void writeFile(const fs::path& path, std::string_view bytes, mode_t mode = 0600) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(bytes.data(), static_cast<long>(bytes.size()));
-  fs::permissions(path, static_cast<fs::perms>(mode));
-}
 
 mode_t modeOf(const fs::path& path) {
   struct stat status {};
@@ -53,20 +40,8 @@ mode_t modeOf(const fs::path& path) {
 // Each test gets its own Application Support folder through XDG_DATA_HOME.
 class FileKeychainTest : public ::testing::Test {
  public:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "keychain-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root = pattern;
-    dataHome = root / "data";
-    ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
-    folder = dataHome / "PellowGitHub" / "Keychain";
-    item = folder / keychainItemFileName(kKey);
-  }
-  void TearDown() override {
-    ::unsetenv("XDG_DATA_HOME");
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
+  void SetUp() override { ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1); }
+  void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
 
   std::vector<std::string> folderEntries() const {
     std::vector<std::string> names;
@@ -81,7 +56,10 @@ class FileKeychainTest : public ::testing::Test {
     return data;
   }
 
-  fs::path root, dataHome, folder, item;
+  testkit::TemporaryFolder root;
+  fs::path dataHome = root / "data";
+  fs::path folder = dataHome / "PellowGitHub" / "Keychain";
+  fs::path item = folder / keychainItemFileName(kKey);
   FileKeychainBackend backend;
 };
 
@@ -114,7 +92,7 @@ TEST_F(FileKeychainTest, AddCreatesPrivateFoldersAndFileKeepingEveryByte) {
   EXPECT_EQ(folderEntries(), std::vector<std::string>{item.filename().string()});
   EXPECT_EQ(stored(), binary);
 
-  const std::optional<KeychainItemRecord> record = decodeKeychainItem(readFile(item));
+  const std::optional<KeychainItemRecord> record = decodeKeychainItem(testkit::readFile(item));
   ASSERT_TRUE(record);
   EXPECT_EQ(record->label, "Pellow GitHub sign-in");
   EXPECT_EQ(record->service, kKey.service);
@@ -133,7 +111,7 @@ TEST_F(FileKeychainTest, UpdateReplacesOnlyTheData) {
   ASSERT_EQ(backend.add(kKey, "one", "first label", kAccessible), KeychainStatus::success);
   ASSERT_EQ(backend.update(kKey, "two"), KeychainStatus::success);
   EXPECT_EQ(stored(), "two");
-  const std::optional<KeychainItemRecord> record = decodeKeychainItem(readFile(item));
+  const std::optional<KeychainItemRecord> record = decodeKeychainItem(testkit::readFile(item));
   ASSERT_TRUE(record);
   EXPECT_EQ(record->label, "first label");
   EXPECT_EQ(modeOf(item), 0600u);
@@ -204,17 +182,11 @@ TEST_F(FileKeychainTest, RefusesPathsThatAreNotPrivate) {
       {"folder is a file",
        [](const auto& t) {
          fs::remove_all(t.folder);
-         writeFile(t.folder, "x", 0700);
+         testkit::writeFile(t.folder, "x", 0700);
          return true;
        }},
-      {"item owned by someone else",
-       [](const auto& t) {
-         return ::geteuid() == 0 && ::chown(t.item.c_str(), 65534, 65534) == 0;
-       }},
-      {"folder owned by someone else",
-       [](const auto& t) {
-         return ::geteuid() == 0 && ::chown(t.folder.c_str(), 65534, 65534) == 0;
-       }},
+      {"item owned by someone else", [](const auto& t) { return testkit::giveAway(t.item); }},
+      {"folder owned by someone else", [](const auto& t) { return testkit::giveAway(t.folder); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -236,10 +208,10 @@ TEST_F(FileKeychainTest, RefusesPathsThatAreNotPrivate) {
 
     // Nothing was changed, followed or left behind.
     if (fs::exists(root / "elsewhere.item")) {
-      EXPECT_EQ(decodeKeychainItem(readFile(root / "elsewhere.item"))->data, "secret");
+      EXPECT_EQ(decodeKeychainItem(testkit::readFile(root / "elsewhere.item"))->data, "secret");
     }
     if (fs::is_regular_file(fs::symlink_status(item))) {
-      EXPECT_EQ(decodeKeychainItem(readFile(item))->data, "secret");
+      EXPECT_EQ(decodeKeychainItem(testkit::readFile(item))->data, "secret");
     }
     if (fs::is_directory(fs::symlink_status(folder))) {
       for (const auto& entry : fs::directory_iterator(folder)) {
@@ -268,23 +240,18 @@ TEST_F(FileKeychainTest, DamagedItemReadsAsUnreadableAndANewSignInReplacesIt) {
     std::error_code ignored;
     fs::remove_all(dataHome, ignored);
     ASSERT_EQ(shared->add(kKey, "placeholder", "label", kAccessible), KeychainStatus::success);
-    writeFile(item, bytes);
+    testkit::writeFile(item, bytes, 0600);
 
-    try {
-      keychain.load();
-      ADD_FAILURE() << "loaded a damaged item";
-    } catch (const PellowError& e) {
-      EXPECT_EQ(e.message(), kUnreadableCredentialMessage);
-    }
+    EXPECT_EQ(testing::messageOf([&] { keychain.load(); }), kUnreadableCredentialMessage);
     keychain.save(credential);
     EXPECT_EQ(keychain.load(), credential);
-    EXPECT_EQ(decodeKeychainItem(readFile(item))->label, "Pellow GitHub sign-in");
+    EXPECT_EQ(decodeKeychainItem(testkit::readFile(item))->label, "Pellow GitHub sign-in");
   }
 }
 
 TEST_F(FileKeychainTest, FailedWriteLeavesTheOldItemAndNoTemporaryFile) {
   ASSERT_EQ(backend.add(kKey, "old", "label", kAccessible), KeychainStatus::success);
-  const std::string before = readFile(item);
+  const std::string before = testkit::readFile(item);
 
   // The kernel refuses writes past the file size limit (EFBIG once SIGXFSZ is ignored): the
   // temporary file is created, then the write fails half way.
@@ -306,13 +273,13 @@ TEST_F(FileKeychainTest, FailedWriteLeavesTheOldItemAndNoTemporaryFile) {
 
   EXPECT_EQ(updated, KeychainStatus::ioError);
   EXPECT_EQ(added, KeychainStatus::ioError);
-  EXPECT_EQ(readFile(item), before);
+  EXPECT_EQ(testkit::readFile(item), before);
   EXPECT_EQ(folderEntries(), std::vector<std::string>{item.filename().string()});
 
   // Data the store could not read back is refused before anything is written.
   EXPECT_EQ(backend.update(kKey, std::string(kMaxKeychainItemData + 1, 'x')),
             KeychainStatus::ioError);
-  EXPECT_EQ(readFile(item), before);
+  EXPECT_EQ(testkit::readFile(item), before);
 }
 
 TEST(FileKeychainItemFormat, RejectsEveryTamperedForm) {

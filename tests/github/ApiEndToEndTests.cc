@@ -2,12 +2,11 @@
 // GitHub service: exact answer bytes, GitHub's statuses, locales and token renewal.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "ApiE2E.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "tests/github/GitHubTestSupport.h"
+#include "tests/github/HelperWithFakeGitHub.h"
 
 namespace pellow::testing {
 namespace {
@@ -41,12 +40,7 @@ FakeRoute withFile(FakeRoute r, std::string file) {
   return r;
 }
 
-nlohmann::json documentedRepository() {
-  std::ifstream file(std::string(PELLOW_GITHUB_FIXTURES) + "/repo.json");
-  std::stringstream text;
-  text << file.rdbuf();
-  return nlohmann::json::parse(text.str());
-}
+nlohmann::json documentedRepository() { return nlohmann::json::parse(fixture("repo.json")); }
 
 nlohmann::json writableRepository() {
   nlohmann::json repo = documentedRepository();

@@ -20,6 +20,7 @@
 #include "PellowGitHub/store/FileKeychainBackend.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "ScopedApplicationSupport.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow {
 namespace {
@@ -59,12 +60,7 @@ class CredentialAccessTest : public ::testing::Test {
     return item == nullptr ? "<none>" : item->data;
   }
   std::string messageOf(std::optional<std::int64_t> account) {
-    try {
-      desktop_.credential(account);
-    } catch (const PellowError& e) {
-      return std::string(e.message());
-    }
-    return "<no error>";
+    return testing::messageOf([&] { desktop_.credential(account); });
   }
 
   testing::ScopedApplicationSupport support_;

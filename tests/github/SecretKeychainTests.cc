@@ -17,12 +17,14 @@
 #include <memory>
 #include <string>
 
-#include "HelperProcess.h"
 #include "PellowGitHub/GitHubKeychain.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
 #include "PellowGitHub/store/FileKeychainBackend.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "tests/github/GitHubTestSupport.h"
+#include "tests/github/HelperWithFakeGitHub.h"
+#include "tests/github/KeyringSession.h"
 
 namespace pellow {
 namespace {
@@ -31,102 +33,15 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const std::string kService(config::kKeychainService);
-const fs::path kSessionScript = fs::path(__FILE__).parent_path() / "keyring-session.sh";
-
-bool installed(const char* program) {
-  return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Standard output of a shell command.
-std::string capture(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buffer{};
-  size_t count = 0;
-  while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    out.append(buffer.data(), count);
-  ::pclose(pipe);
-  return out;
-}
-
-// A private bus (with GNOME Keyring on it, unless `busOnly`), made the session bus of this
-// process through DBUS_SESSION_BUS_ADDRESS.
-class KeyringSession {
- public:
-  explicit KeyringSession(bool busOnly = false, bool display = false) {
-    ::unsetenv("DISPLAY");
-    ::unsetenv("WAYLAND_DISPLAY");
-    const std::string command = std::string(display ? "PELLOW_TEST_XVFB=1 " : "") +
-                                kSessionScript.string() + (busOnly ? " start-bus " : " start ") +
-                                directory_.path();
-    started_ = std::system(command.c_str()) == 0;
-    readEnvironment();
-  }
-  ~KeyringSession() {
-    std::system((kSessionScript.string() + " stop " + directory_.path()).c_str());
-    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    ::unsetenv("DISPLAY");
-  }
-
-  bool started() const { return started_; }
-  const std::string& value(const std::string& name) { return environment_[name]; }
-  testing::EnvironmentChanges helperEnvironment() const {
-    testing::EnvironmentChanges changes;
-    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY"}) {
-      const auto it = environment_.find(name);
-      changes[name] = it == environment_.end() ? std::nullopt : std::optional(it->second);
-    }
-    return changes;
-  }
-
-  void lock() { ASSERT_EQ(run("lock"), 0); }
-  void unlock() {
-    ASSERT_EQ(run("unlock"), 0);
-    readEnvironment();
-  }
-
-  // The keyring's own view: items with our service attribute, and their labels.
-  int itemCount(const std::string& service = kService) const {
-    const std::string out = capture("secret-tool search --all service '" + service + "' 2>&1");
-    int count = 0;
-    for (size_t at = 0; (at = out.find("\n[/", at)) != std::string::npos; ++at) ++count;
-    if (out.rfind("[/", 0) == 0) ++count;
-    return count;
-  }
-  std::string labels(const std::string& service = kService) const {
-    return capture("secret-tool search --all service '" + service + "' 2>&1 | grep '^label'");
-  }
-
- private:
-  int run(const char* action) {
-    return std::system((kSessionScript.string() + " " + action + " " + directory_.path()).c_str());
-  }
-  void readEnvironment() {
-    std::ifstream in(directory_.path() + "/env");
-    for (std::string line; std::getline(in, line);) {
-      const size_t equals = line.find('=');
-      if (equals != std::string::npos)
-        environment_[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY"}) {
-      if (environment_.count(name)) ::setenv(name, environment_[name].c_str(), 1);
-    }
-  }
-
-  testing::TemporaryDirectory directory_;
-  bool started_ = false;
-  std::map<std::string, std::string> environment_;
-};
+using testing::KeyringSession;
 
 class SecretServiceKeychainTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!installed("dbus-daemon") || !installed("gnome-keyring-daemon") ||
-        !installed("secret-tool")) {
+    if (!KeyringSession::available()) {
       GTEST_SKIP() << "needs dbus-daemon, gnome-keyring and secret-tool (scripts/install-deps.sh)";
     }
-    ::setenv("XDG_DATA_HOME", (data_.path() + "/data").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (data_ / "data").c_str(), 1);
   }
   void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
 
@@ -143,18 +58,8 @@ class SecretServiceKeychainTest : public ::testing::Test {
     EXPECT_NE(backend, nullptr) << "no Secret Service on the private bus";
     return backend;
   }
-  // The PellowError message that `body` throws, "" when none.
-  template <typename Body>
-  static std::string errorOf(Body body) {
-    try {
-      body();
-    } catch (const PellowError& e) {
-      return std::string(e.message());
-    }
-    return "";
-  }
 
-  testing::TemporaryDirectory data_;
+  testkit::TemporaryFolder data_;
 };
 
 TEST_F(SecretServiceKeychainTest, StoreBehaviourHoldsOnTheRealKeyring) {
@@ -182,7 +87,7 @@ TEST_F(SecretServiceKeychainTest, StoreBehaviourHoldsOnTheRealKeyring) {
   keychain.deleteItem();
   EXPECT_EQ(session.itemCount(), 0);
   EXPECT_EQ(keychain.load(), std::nullopt);
-  EXPECT_FALSE(fs::exists(data_.path() + "/data/PellowGitHub/Keychain"));
+  EXPECT_FALSE(fs::exists(data_ / "data/PellowGitHub/Keychain"));
 }
 
 TEST_F(SecretServiceKeychainTest, KeepsEveryByteAndReadsItemsOtherToolsStored) {
@@ -200,9 +105,10 @@ TEST_F(SecretServiceKeychainTest, KeepsEveryByteAndReadsItemsOtherToolsStored) {
   EXPECT_EQ(data, binary);
 
   // A bare token stored by hand with the keyring's own tool, under no schema of ours.
-  ASSERT_EQ(std::system(("printf 'gho_bare' | secret-tool store --label=hand service '" + kService +
-                         "' account github-app")
-                            .c_str()),
+  ASSERT_EQ(testkit::run({"secret-tool", "store", "--label=hand", "service", kService, "account",
+                          "github-app"},
+                         {.input = "gho_bare"})
+                .status,
             0);
   GitHubKeychain keychain(kService, backend);
   EXPECT_EQ(keychain.load(), GitHubCredential("gho_bare"));
@@ -217,7 +123,7 @@ TEST_F(SecretServiceKeychainTest, KeepsEveryByteAndReadsItemsOtherToolsStored) {
 TEST_F(SecretServiceKeychainTest, LockedCollectionAnswersWithoutPromptOrWait) {
   for (const bool display : {false, true}) {
     SCOPED_TRACE(display ? "with a display" : "without a display");
-    if (display && !installed("Xvfb")) continue;
+    if (display && KeyringSession::shell("command -v Xvfb").status != 0) continue;
     KeyringSession session(/*busOnly=*/false, display);
     ASSERT_TRUE(session.started());
     {
@@ -231,9 +137,9 @@ TEST_F(SecretServiceKeychainTest, LockedCollectionAnswersWithoutPromptOrWait) {
     ASSERT_NE(backend, nullptr);
     GitHubKeychain keychain(kService, backend);
     Clock::time_point started = Clock::now();
-    EXPECT_EQ(errorOf([&] { keychain.load(); }), kKeychainMessage);
-    EXPECT_EQ(errorOf([&] { keychain.save(signedIn("ghu_new")); }), kKeychainMessage);
-    EXPECT_EQ(errorOf([&] { keychain.deleteItem(); }), kKeychainMessage);
+    EXPECT_EQ(testing::messageOf([&] { keychain.load(); }), kKeychainMessage);
+    EXPECT_EQ(testing::messageOf([&] { keychain.save(signedIn("ghu_new")); }), kKeychainMessage);
+    EXPECT_EQ(testing::messageOf([&] { keychain.deleteItem(); }), kKeychainMessage);
     EXPECT_EQ(backend->add({"another.service", "github-app"}, "x", "label",
                            KeychainAccessibility::whenUnlockedThisDeviceOnly),
               KeychainStatus::interactionNotAllowed);
@@ -260,10 +166,10 @@ TEST_F(SecretServiceKeychainTest, LockedCollectionAnswersWithoutPromptOrWait) {
 
     if (display) {
       // The control: a client that lets the keyring prompt does wait here.
-      const int control = std::system(("timeout 2 secret-tool lookup service '" + kService +
-                                       "' account github-app >/dev/null 2>&1")
-                                          .c_str());
-      EXPECT_EQ(WEXITSTATUS(control), 124) << "a prompting lookup should have waited";
+      const auto control =
+          testkit::run({"secret-tool", "lookup", "service", kService, "account", "github-app"}, {},
+                       std::chrono::seconds(2));
+      EXPECT_EQ(control.status, 128 + SIGTERM) << "a prompting lookup should have waited";
     }
 
     session.unlock();
@@ -286,7 +192,7 @@ TEST_F(SecretServiceKeychainTest, StuckServiceCostsAtMostTheBudget) {
   // The service still owns its name, so it stays the store: no silent switch to the file store.
   std::shared_ptr<KeychainBackend> backend = SecretServiceKeychainBackend::connect();
   std::string error = "no backend";
-  if (backend) error = errorOf([&] { GitHubKeychain(kService, backend).load(); });
+  if (backend) error = testing::messageOf([&] { GitHubKeychain(kService, backend).load(); });
   const auto elapsed = Clock::now() - started;
   ::kill(keyringPid, SIGCONT);
   EXPECT_EQ(error, kKeychainMessage);
@@ -295,7 +201,7 @@ TEST_F(SecretServiceKeychainTest, StuckServiceCostsAtMostTheBudget) {
 
 TEST_F(SecretServiceKeychainTest, DefaultBackendFollowsTheSessionBus) {
   const fs::path itemFile =
-      data_.path() + "/data/PellowGitHub/Keychain/com.pemberhollo.pellow.github.v1+github-app.item";
+      data_ / "data/PellowGitHub/Keychain/com.pemberhollo.pellow.github.v1+github-app.item";
   const auto saveWithDefault = [&] {
     GitHubKeychain(kService, makeDefaultKeychainBackend()).save(signedIn("ghu_default"));
   };
@@ -312,10 +218,12 @@ TEST_F(SecretServiceKeychainTest, DefaultBackendFollowsTheSessionBus) {
     EXPECT_TRUE(fs::exists(itemFile)) << "a bus without a Secret Service: the file store";
     fs::remove(itemFile);
     // The activatable keyring was not started by asking.
-    EXPECT_EQ(capture("gdbus call --session --dest org.freedesktop.DBus --object-path "
-                      "/org/freedesktop/DBus --method org.freedesktop.DBus.NameHasOwner "
-                      "org.freedesktop.secrets"),
-              "(false,)\n");
+    EXPECT_EQ(
+        KeyringSession::shell("gdbus call --session --dest org.freedesktop.DBus --object-path "
+                              "/org/freedesktop/DBus --method org.freedesktop.DBus.NameHasOwner "
+                              "org.freedesktop.secrets")
+            .out,
+        "(false,)\n");
   }
   {
     KeyringSession session;

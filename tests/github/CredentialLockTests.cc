@@ -21,6 +21,7 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/support/Cancellation.h"
 #include "ScopedApplicationSupport.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow {
 namespace {
@@ -96,12 +97,7 @@ bool freeForAnotherProcess(const fs::path& file) {
 }
 
 std::string lockMessage() {
-  try {
-    withCredentialLock([] {});
-  } catch (const PellowError& e) {
-    return std::string(e.message());
-  }
-  return "<no error>";
+  return testing::messageOf([] { withCredentialLock([] {}); });
 }
 
 TEST_F(CredentialLockTest, FirstUseCreatesPrivateFolderAndFileAndReturnsTheBodysResult) {
@@ -181,12 +177,7 @@ TEST_F(CredentialLockTest, RefusesPlacesThatAreNotPrivate) {
     fs::create_directories(support_.path());
     c.prepare(folder());
     bool ran = false;
-    try {
-      withCredentialLock([&] { ran = true; });
-      ADD_FAILURE() << "accepted";
-    } catch (const PellowError& e) {
-      EXPECT_EQ(e.message(), c.message);
-    }
+    EXPECT_EQ(testing::messageOf([&] { withCredentialLock([&] { ran = true; }); }), c.message);
     EXPECT_FALSE(ran);
   }
   // The helper never repairs a folder it refused.
@@ -208,9 +199,9 @@ TEST_F(CredentialLockTest, RefusesPlacesOwnedByAnotherUser) {
   fs::create_directories(folder());
   ::chmod(folder().c_str(), 0700);
   ::close(::open(lockFile().c_str(), O_CREAT | O_WRONLY, 0600));
-  if (::chown(lockFile().c_str(), 65534, 65534) != 0) GTEST_SKIP() << "needs root to give away";
+  if (!testkit::giveAway(lockFile())) GTEST_SKIP() << "giving a file to another user needs root";
   EXPECT_EQ(lockMessage(), kLockBusyMessage);
-  ASSERT_EQ(::chown(folder().c_str(), 65534, 65534), 0);
+  ASSERT_TRUE(testkit::giveAway(folder()));
   EXPECT_EQ(lockMessage(), kLockNotPrivateMessage);
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "HelperProcess.h"
+#include "tests/github/HelperWithFakeGitHub.h"
 
 namespace pellow::testing {
 namespace {
@@ -16,10 +16,10 @@ constexpr char kInvalidOperation[] = R"({"error":"Invalid GitHub operation."})";
 
 class HelperFrame : public ::testing::Test {
  protected:
-  TemporaryDirectory home;
+  testkit::TemporaryFolder home;
   EnvironmentChanges env() const {
     return {{"HOME", home.path()},
-            {"XDG_DATA_HOME", home.path() + "/data"},
+            {"XDG_DATA_HOME", home / "data"},
             {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
             {"XDG_RUNTIME_DIR", home.path()}};
   }

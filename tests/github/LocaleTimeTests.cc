@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "HelperProcess.h"
 #include "PellowGitHub/support/LocaleTime.h"
+#include "tests/github/HelperWithFakeGitHub.h"
 
 namespace pellow::testing {
 namespace {

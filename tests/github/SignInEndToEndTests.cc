@@ -2,30 +2,23 @@
 // begin, poll until authorized, save, status, disconnect.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
-#include "ApiE2E.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "tests/github/GitHubTestSupport.h"
+#include "tests/github/HelperWithFakeGitHub.h"
 
 namespace pellow {
 namespace {
 
 using nlohmann::json;
 using testing::FakeRequest;
+using testing::fixture;
 using testing::HelperRun;
 using testing::HelperWithFakeGitHub;
-
-std::string fixture(const std::string& name) {
-  std::ifstream file(std::string(PELLOW_GITHUB_FIXTURES) + "/" + name, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // GitHub's documented device-code answer, for the configured web origin.
 std::string deviceCodeBody() {

@@ -7,6 +7,7 @@
 #include "PellowGitHub/PellowError.h"
 #include "github-helper/Commands.h"
 #include "github-helper/Listings.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow::testing {
 namespace {
@@ -189,12 +190,9 @@ TEST_F(DesktopTest, InvalidInstallationFailsBeforeTheKeychain) {
         nlohmann::json(1.5), nlohmann::json(true), nlohmann::json::array({1})}) {
     nlohmann::json request{{"operation", "repositories"}};
     if (!installationValue.is_null()) request["installation"] = installationValue;
-    try {
-      repositoriesCommand(context, request);
-      ADD_FAILURE() << "accepted " << installationValue;
-    } catch (const PellowError& e) {
-      EXPECT_EQ(e.message(), "Choose a GitHub account first.");
-    }
+    EXPECT_EQ(messageOf([&] { repositoriesCommand(context, request); }),
+              "Choose a GitHub account first.")
+        << installationValue;
   }
   EXPECT_EQ(keychainReads(), 0u);
   EXPECT_TRUE(transport->requests().empty());

@@ -14,6 +14,7 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/net/NetModule.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow::testing {
 namespace {
@@ -23,17 +24,6 @@ std::string web(std::string_view path) {
 }
 std::string api(std::string_view path) {
   return std::string(config::apiBaseURL()) + std::string(path);
-}
-
-// The message of the PellowError that `action` throws, or "" when it throws none.
-template <typename Action>
-std::string failureOf(Action action) {
-  try {
-    action();
-  } catch (const PellowError& error) {
-    return std::string(error.message());
-  }
-  return "";
 }
 
 HTTPRequest get(std::string url) {
@@ -60,7 +50,7 @@ TEST(GitHubURLSessionTransport, MakingOneLoadsNoModule) {
   if (netModuleLoaded()) GTEST_SKIP() << "an earlier test in this process loaded the module";
   {
     GitHubURLSessionTransport transport;
-    EXPECT_EQ(failureOf([&] { transport.send(get("")); }), kInvalidAddressMessage);
+    EXPECT_EQ(messageOf([&] { transport.send(get("")); }), kInvalidAddressMessage);
   }
   EXPECT_FALSE(netModuleLoaded());
   std::ifstream maps("/proc/self/maps");
@@ -104,7 +94,7 @@ TEST_F(TransportTest, RefusesBadAddressesBeforeAnyConnection) {
       a + "/user",
   };
   for (const std::string& url : refused) {
-    EXPECT_EQ(failureOf([&] { transport.send(get(url)); }), kInvalidAddressMessage) << url;
+    EXPECT_EQ(messageOf([&] { transport.send(get(url)); }), kInvalidAddressMessage) << url;
   }
   EXPECT_TRUE(github.requests().empty());
 
@@ -202,7 +192,7 @@ TEST_F(TransportTest, CapsTheBodyAtFourMebibytes) {
     if (c.accepted) {
       EXPECT_EQ(transport.send(get(api(path))).body.size(), c.size);
     } else {
-      EXPECT_EQ(failureOf([&] { transport.send(get(api(path))); }), kInvalidResponseMessage);
+      EXPECT_EQ(messageOf([&] { transport.send(get(api(path))); }), kInvalidResponseMessage);
     }
   }
   // The transport is still good after a refused body.
@@ -228,14 +218,14 @@ TEST_F(TransportTest, FailuresToConnectBecomeTheConnectionMessage) {
   // A certificate that only the test CA vouches for is refused when that CA is not trusted.
   unsetenv("PELLOW_TEST_CAINFO");
   setenv("SSL_CERT_FILE", github.caPath().c_str(), 1);  // must not be honoured either
-  EXPECT_EQ(failureOf([&] { transport.send(get(api("/user"))); }), kUnreachableMessage);
+  EXPECT_EQ(messageOf([&] { transport.send(get(api("/user"))); }), kUnreachableMessage);
   unsetenv("SSL_CERT_FILE");
 
   // Nothing listens on the port.
   github.useInThisProcess();
   setenv("PELLOW_TEST_CONNECT_TO", (std::string(config::apiHost()) + ":443:127.0.0.1:1").c_str(),
          1);
-  EXPECT_EQ(failureOf([&] { transport.send(get(api("/user"))); }), kUnreachableMessage);
+  EXPECT_EQ(messageOf([&] { transport.send(get(api("/user"))); }), kUnreachableMessage);
 }
 
 TEST_F(TransportTest, HonoursTheRequestsOwnShorterTimeLimit) {
@@ -243,7 +233,7 @@ TEST_F(TransportTest, HonoursTheRequestsOwnShorterTimeLimit) {
   HTTPRequest request = get(api("/slow"));
   request.timeout = std::chrono::milliseconds(1'000);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(failureOf([&] { transport.send(request); }), kUnreachableMessage);
+  EXPECT_EQ(messageOf([&] { transport.send(request); }), kUnreachableMessage);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }
 
@@ -252,7 +242,7 @@ TEST_F(TransportTest, GivesUpOnASilentServerWithinTheTotalLimit) {
   HTTPRequest request = get(api("/user"));
   request.timeout = std::chrono::seconds(60);  // as the callers set it: the transport's limits win
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(failureOf([&] { transport.send(request); }), kUnreachableMessage);
+  EXPECT_EQ(messageOf([&] { transport.send(request); }), kUnreachableMessage);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::seconds(27));
   // The connection was made and the request arrived: it was the silence that ended it.

@@ -1,6 +1,9 @@
-// HelperWithFakeGitHub: the real github-helper binary against the fake GitHub service, with its
-// own private home, data folder and file keychain, for end-to-end tests of the operations that
-// act on GitHub for the user.
+// runHelper: the real github-helper binary as git or the app runs it, for end-to-end tests.
+// HelperWithFakeGitHub: that binary against the fake GitHub service, with its own private home,
+// data folder and file keychain, for the operations that act on GitHub for the user.
+//
+//   HelperRun run = runHelper({}, R"({"operation":"status"})", {{"XDG_DATA_HOME", dir}});
+//   EXPECT_EQ(run.out, R"({"ok":{"signedIn":false}})");
 //
 //   HelperWithFakeGitHub helper;
 //   helper.signIn(42, "octocat", "ghu_stored");
@@ -13,22 +16,38 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FakeGitHub.h"
-#include "HelperProcess.h"
 #include "PellowGitHub/Clock.h"
+#include "PellowGitHub/GitHubDate.h"
+#include "tests/github/FakeGitHub.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFiles.h"
 
 namespace pellow::testing {
 
+using HelperRun = testkit::ProcessResult;
+using testkit::EnvironmentChanges;
+
+// Runs `program` (default: the github-helper under test) with `arguments`, `input` on its
+// standard input and `environment` changes. Throws std::runtime_error when it cannot start.
+inline HelperRun runHelper(const std::vector<std::string>& arguments, std::string input,
+                           EnvironmentChanges environment = {},
+                           std::string program = PELLOW_HELPER_PATH) {
+  std::vector<std::string> argv{std::move(program)};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return testkit::run(std::move(argv),
+                      {.environment = std::move(environment), .input = std::move(input)});
+}
+
 class HelperWithFakeGitHub {
  public:
-  TemporaryDirectory home;
+  testkit::TemporaryFolder home;
   FakeGitHub github;
 
   // The child's environment: private home and data folder, no session bus (so the file
   // keychain), the fake service's seams, and `extra`.
   EnvironmentChanges environment(const EnvironmentChanges& extra = {}) const {
     EnvironmentChanges env{{"HOME", home.path()},
-                           {"XDG_DATA_HOME", home.path() + "/data"},
+                           {"XDG_DATA_HOME", home / "data"},
                            {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}};
     for (const auto& [name, value] : github.environment()) env[name] = value;
     for (const auto& [name, value] : extra) env[name] = value;
