@@ -468,9 +468,9 @@ TEST(GitHubAuthorization, WaitForAuthorizationFollowsTheIntervalAndSlowDownRules
   late.respond(200, R"({"error":"authorization_pending"})");
   FakeClock lateClock(kNow);
   lateClock.onSleep = [&](double seconds) { lateClock.date = lateClock.date + seconds * 100; };
-  EXPECT_EQ(
-      testing::messageOf([&] { GitHubAuthorization(late, lateClock).waitForAuthorization(sampleCode()); }),
-      messages::kExpiredCode);
+  EXPECT_EQ(testing::messageOf(
+                [&] { GitHubAuthorization(late, lateClock).waitForAuthorization(sampleCode()); }),
+            messages::kExpiredCode);
   EXPECT_EQ(late.requests().size(), 1u);
 }
 

@@ -19,7 +19,6 @@
 
 #include "FakeKeychainBackend.h"
 #include "FakeTransport.h"
-#include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "ScopedApplicationSupport.h"
