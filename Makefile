@@ -35,7 +35,7 @@ test-sanitize: deps
 # ThreadSanitizer over the tests where processes and threads meet: the credential lock and the
 # renewal under it, the consent store under concurrent writers, and the suite bootstrap.
 TSAN_FLAGS = -fsanitize=thread -fno-omit-frame-pointer
-TSAN_TESTS = (^|/)(CredentialLockTest|CredentialAccessTest|ConsentConcurrency|Bootstrap|BootstrapRefusal|ExampleApp)\.
+TSAN_TESTS = (^|/)(CredentialLockTest|CredentialAccessTest|ConsentConcurrency|Bootstrap|BootstrapRefusal|BootstrapApp)\.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(CMAKE_TEST_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  "-DCMAKE_C_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" \

@@ -1,6 +1,7 @@
 // In-memory stand-ins for the application services, recording what the code under test did.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -63,8 +64,12 @@ class FakeMainBundle final : public MainBundle {
  public:
   std::optional<std::string> identifier;
   std::optional<std::filesystem::path> url;
+  std::atomic<int> urlCalls{0};  // the background loop reads the URL once per cycle
   std::optional<std::string> bundleIdentifier() override { return identifier; }
-  std::optional<std::filesystem::path> bundleURL() override { return url; }
+  std::optional<std::filesystem::path> bundleURL() override {
+    ++urlCalls;
+    return url;
+  }
 };
 
 // Verifies exactly the (path, bundle id) pairs it was given.
@@ -72,12 +77,15 @@ class FakeVerifier final : public CodeVerifier {
  public:
   std::set<std::pair<std::string, std::string>> genuine;
   std::vector<std::pair<std::string, std::string>> calls;
+  // Runs inside every check, before the answer (for a check that takes its time).
+  std::function<void()> whileVerifying;
 
   void add(const std::filesystem::path& path, const std::string& bundleId) {
     genuine.insert({path.string(), bundleId});
   }
   bool verified(const std::filesystem::path& url, std::string_view bundleId) override {
     calls.emplace_back(url.string(), std::string(bundleId));
+    if (whileVerifying) whileVerifying();
     return genuine.contains({url.string(), std::string(bundleId)});
   }
 };
