@@ -1,12 +1,19 @@
 // veltra-codesign: seals an app bundle and signs the seal.
 //
-//   veltra-codesign --key leaf.key --cert leaf.pem [--chain chain.pem] [--identifier ID] Name.app
+//   veltra-codesign --key leaf.key --cert leaf.pem [--chain chain.pem] [--anchor root.pem]
+//                   [--identifier ID] Name.app
 //
 // Writes Contents/_CodeSignature/CodeResources.json (the identifier and the SHA-256 of every
 // regular file) and CodeResources.p7s (a detached DER CMS signature of the manifest's bytes made
 // with the key and certificate, carrying the certificate and the chain). The identifier defaults
-// to the bundle's CFBundleIdentifier. Exit status 0 on success, 1 on failure (message on stderr),
-// 2 for a wrong command line.
+// to the bundle's CFBundleIdentifier. Then checks the bundle as the suite will: against the
+// anchor(s) of --anchor, or else against the chain it signed with (the leaf itself without one),
+// for the team of the certificate's subject OU. Exit status 0 when the bundle verifies, 1 on
+// failure (message on stderr), 2 for a wrong command line.
+//
+// The manifest and signature are written through temporary files beside them
+// (CodeResources.json.part, CodeResources.p7s.part); any left by an interrupted run are removed
+// before the bundle is sealed, so they never end up in the seal.
 
 #include <fcntl.h>
 #include <openssl/err.h>
@@ -26,6 +33,7 @@
 
 #include "VeltraSuiteSetup/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
+#include "VeltraSuiteSetup/bundle/CodeSignature.h"
 #include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
 namespace {
@@ -34,6 +42,7 @@ struct Options {
   std::string key;
   std::string cert;
   std::optional<std::string> chain;
+  std::optional<std::string> anchor;
   std::optional<std::string> identifier;
   std::string bundle;
 };
@@ -50,6 +59,8 @@ std::optional<Options> parse(const std::vector<std::string>& args) {
       options.cert = args[++i];
     } else if (arg == "--chain" && hasValue) {
       options.chain = args[++i];
+    } else if (arg == "--anchor" && hasValue) {
+      options.anchor = args[++i];
     } else if (arg == "--identifier" && hasValue) {
       options.identifier = args[++i];
     } else if (arg.starts_with("--")) {
@@ -76,9 +87,13 @@ veltra::BioPtr openFile(const std::string& path) {
   return bio;
 }
 
+std::filesystem::path temporaryFor(const std::filesystem::path& path) {
+  return path.string() + ".part";
+}
+
 void writeFile(const std::filesystem::path& path, std::string_view bytes) {
   // Replace atomically, so that a bundle is never left with half a manifest.
-  const std::filesystem::path temporary = path.string() + ".part";
+  const std::filesystem::path temporary = temporaryFor(path);
   veltra::UniqueFd fd(
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!fd)
@@ -90,8 +105,40 @@ void writeFile(const std::filesystem::path& path, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   if (::fsync(fd.get()) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    // Whatever failed, the temporary file must not stay inside the bundle.
     ::unlink(temporary.c_str());
     throw std::runtime_error("cannot store " + path.string() + ": " + std::strerror(errno));
+  }
+}
+
+std::string readText(const std::string& path) {
+  std::string text;
+  const veltra::BioPtr bio = openFile(path);
+  char buffer[4096];
+  int read = 0;
+  while ((read = BIO_read(bio.get(), buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<std::size_t>(read));
+  }
+  return text;
+}
+
+std::string pem(X509* certificate) {
+  const veltra::BioPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio || PEM_write_bio_X509(bio.get(), certificate) != 1) failWithOpenSsl("out of memory");
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(length));
+}
+
+// Removes the temporary files an interrupted run may have left, before anything is sealed.
+void removeLeftovers(const std::filesystem::path& bundle) {
+  for (const std::string_view file : {veltra::kManifestPath, veltra::kSignaturePath}) {
+    const std::filesystem::path temporary = temporaryFor(bundle / file);
+    struct stat info {};
+    if (::lstat(temporary.c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode) || ::unlink(temporary.c_str()) != 0) {
+      throw std::runtime_error("cannot remove " + temporary.string() + ", left in the bundle");
+    }
   }
 }
 
@@ -127,9 +174,17 @@ void sign(const Options& options) {
     if (sk_X509_num(chain.get()) == 0)
       throw std::runtime_error("no certificate in " + *options.chain);
   }
+  // The suite accepts only a code-signing certificate of one team: refuse to make a bundle it
+  // would never accept.
+  if (!veltra::hasCodeSigningUsage(cert.get())) {
+    throw std::runtime_error(options.cert + " has no extended key usage codeSigning");
+  }
+  const auto team = veltra::singleOrganisationalUnit(cert.get());
+  if (!team) throw std::runtime_error(options.cert + " names no single subject OU (the team)");
 
   const std::filesystem::path signatureFolder = bundle / "Contents" / "_CodeSignature";
   std::filesystem::create_directories(signatureFolder);
+  removeLeftovers(bundle);
   const std::string manifest = veltra::BundleManifest::build(bundle, identifier).encoded();
 
   const veltra::BioPtr content(BIO_new_mem_buf(manifest.data(), static_cast<int>(manifest.size())));
@@ -145,6 +200,29 @@ void sign(const Options& options) {
   writeFile(bundle / veltra::kManifestPath, manifest);
   writeFile(bundle / veltra::kSignaturePath,
             std::string_view(data, static_cast<std::size_t>(length)));
+
+  // The check the suite makes, so that success means a bundle that verifies.
+  std::string anchors;
+  veltra::AnchorUse use = veltra::AnchorUse::selfSignedRoots;
+  if (options.anchor) {
+    anchors = readText(*options.anchor);
+  } else {
+    use = veltra::AnchorUse::anyCertificate;
+    for (int i = 0; i < sk_X509_num(chain.get()); ++i)
+      anchors += pem(sk_X509_value(chain.get(), i));
+    if (anchors.empty()) anchors = pem(cert.get());
+  }
+  const std::string against = options.anchor ? *options.anchor : std::string("its signing chain");
+  std::optional<veltra::SignatureVerifier> verifier;
+  try {
+    verifier.emplace(anchors, use);
+  } catch (const std::runtime_error&) {
+    throw std::runtime_error("no certificate in " + against);
+  }
+  if (!verifier->verify(bundle, identifier, *team)) {
+    throw std::runtime_error(bundle.string() + " was signed but does not verify against " +
+                             against);
+  }
 }
 
 }  // namespace
@@ -153,7 +231,7 @@ int main(int argc, char** argv) {
   const auto options = parse(std::vector<std::string>(argv + 1, argv + argc));
   if (!options) {
     std::cerr << "usage: veltra-codesign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] "
-                 "[--identifier ID] BUNDLE.app\n";
+                 "[--anchor ANCHOR.pem] [--identifier ID] BUNDLE.app\n";
     return 2;
   }
   try {

@@ -38,6 +38,19 @@ std::optional<Target> locate(const std::filesystem::path& url) {
   return std::nullopt;
 }
 
+bool isCodeSigningLeaf(X509* certificate, std::string_view team) {
+  if (!hasCodeSigningUsage(certificate)) return false;
+  const auto unit = singleOrganisationalUnit(certificate);
+  return unit && *unit == team;
+}
+
+// Leaves OpenSSL's per-thread error queue empty whatever happened.
+struct ErrorQueueCleaner {
+  ~ErrorQueueCleaner() { ERR_clear_error(); }
+};
+
+}  // namespace
+
 std::optional<std::string> singleOrganisationalUnit(X509* certificate) {
   const X509_NAME* subject = X509_get_subject_name(certificate);
   const int index = X509_NAME_get_index_by_NID(subject, NID_organizationalUnitName, -1);
@@ -53,21 +66,13 @@ std::optional<std::string> singleOrganisationalUnit(X509* certificate) {
   return text;
 }
 
-bool isCodeSigningLeaf(X509* certificate, std::string_view team) {
-  if ((X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) == 0) return false;
-  if ((X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) return false;
-  const auto unit = singleOrganisationalUnit(certificate);
-  return unit && *unit == team;
+bool hasCodeSigningUsage(X509* certificate) {
+  return (X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) != 0 &&
+         (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0;
 }
 
-// Leaves OpenSSL's per-thread error queue empty whatever happened.
-struct ErrorQueueCleaner {
-  ~ErrorQueueCleaner() { ERR_clear_error(); }
-};
-
-}  // namespace
-
-SignatureVerifier::SignatureVerifier(std::string_view trustAnchorsPem) : store_(X509_STORE_new()) {
+SignatureVerifier::SignatureVerifier(std::string_view trustAnchorsPem, AnchorUse use)
+    : store_(X509_STORE_new()), use_(use) {
   const ErrorQueueCleaner cleaner;
   if (!store_) throw std::runtime_error("cannot create a certificate store");
   const BioPtr bio(
@@ -127,7 +132,9 @@ bool SignatureVerifier::verify(const std::filesystem::path& url, std::string_vie
       return false;
     }
     X509_VERIFY_PARAM_set_flags(X509_STORE_CTX_get0_param(context.get()),
-                                X509_V_FLAG_NO_CHECK_TIME);
+                                use_ == AnchorUse::anyCertificate
+                                    ? X509_V_FLAG_NO_CHECK_TIME | X509_V_FLAG_PARTIAL_CHAIN
+                                    : X509_V_FLAG_NO_CHECK_TIME);
     if (X509_verify_cert(context.get()) != 1) return false;
 
     // 2. A code-signing certificate of the team.

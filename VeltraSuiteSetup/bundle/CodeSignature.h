@@ -15,16 +15,24 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
 namespace veltra {
 
+enum class AnchorUse {
+  selfSignedRoots,  // the suite's rule: a chain ends at one of the anchors, a self-signed root
+  anyCertificate,   // a chain may end at any anchor, an intermediate too (a signer's own check)
+};
+
 class SignatureVerifier {
  public:
   // `trustAnchorsPem`: one or more PEM certificates; throws std::runtime_error if none parses.
-  explicit SignatureVerifier(std::string_view trustAnchorsPem);
+  explicit SignatureVerifier(std::string_view trustAnchorsPem,
+                             AnchorUse use = AnchorUse::selfSignedRoots);
 
   // Never throws; every failure gives false.
   bool verify(const std::filesystem::path& url, std::string_view bundleId,
@@ -32,7 +40,13 @@ class SignatureVerifier {
 
  private:
   X509StorePtr store_;
+  AnchorUse use_;
 };
+
+// The subject OU of `certificate` when it has exactly one (the signing team); nullopt otherwise.
+std::optional<std::string> singleOrganisationalUnit(X509* certificate);
+// Whether `certificate` carries extended key usage codeSigning.
+bool hasCodeSigningUsage(X509* certificate);
 
 // The PEM text of the trust anchor(s) built in at compile time.
 std::string_view builtInTrustAnchors() noexcept;
