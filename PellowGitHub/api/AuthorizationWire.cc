@@ -95,7 +95,7 @@ TokenResponse TokenResponse::decode(std::string_view body) {
   result.refreshToken = optionalString(object, "refresh_token");
   result.refreshTokenExpiresIn = optionalInteger(object, "refresh_token_expires_in", true);
   result.error = optionalString(object, "error");
-  result.interval = optionalInteger(object, "interval", true);
+  result.interval = optionalInteger(object, "interval");
   return result;
 }
 

@@ -37,8 +37,8 @@ struct CodeResponse {
 
 // The answer of POST /login/oauth/access_token (both grants), and GitHub's OAuth error object.
 // GitHub once documented a renewal answer with "expires_in" and "refresh_token_expires_in" as
-// decimal strings ("28800"); the integer fields of this record also accept a string of ASCII
-// digits, so that such an answer does not throw away a freshly issued token.
+// decimal strings ("28800"); those two lifetimes also accept a string of ASCII digits, so that
+// such an answer does not throw away a freshly issued token. "interval" stays a JSON number.
 struct TokenResponse {
   std::optional<std::string> accessToken;             // "access_token"
   std::optional<std::string> tokenType;               // "token_type"

@@ -12,7 +12,9 @@ namespace pellow {
 namespace {
 
 std::filesystem::path homeDirectory() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  // A relative HOME counts as unset: git runs the helper inside the work tree, where a relative
+  // value would put the credential store under the notes repository.
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
   passwd entry{};

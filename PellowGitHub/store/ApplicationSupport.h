@@ -1,6 +1,6 @@
 // The user's Application Support folder on Linux: $XDG_DATA_HOME when it is set and absolute,
 // else $HOME/.local/share, with the home folder taken from the password database when HOME is
-// unset or empty. The folder is not created here.
+// unset, empty or relative. The folder is not created here.
 //
 //   std::filesystem::path lockFolder = applicationSupportDirectory() / "PellowGitHub";
 #pragma once

@@ -6,6 +6,12 @@
 namespace pellow::json {
 
 nlohmann::json parse(std::string_view text) {
+  // nlohmann's reader takes a NUL byte for the end of the text and would ignore whatever follows
+  // it. A NUL can never stand in JSON text (strings must escape control characters), so any text
+  // holding one is refused, as the platform reader refuses bytes after the top-level value.
+  if (text.find('\0') != std::string_view::npos) {
+    throw JsonSyntaxError("JSON text holds a NUL byte");
+  }
   nlohmann::json value;
   try {
     // nlohmann accepts scalars at the top level and no comments; the platform reader accepts

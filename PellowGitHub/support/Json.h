@@ -28,7 +28,8 @@ class JsonSyntaxError : public std::runtime_error {
 };
 
 // Parses `text`; the result is an object or an array. Throws JsonSyntaxError otherwise
-// (empty text, syntax error, invalid UTF-8, a scalar at the top level).
+// (empty text, syntax error, invalid UTF-8, a scalar at the top level, any byte after the
+// top-level value but white space, a NUL byte anywhere).
 nlohmann::json parse(std::string_view text);
 
 // The canonical compact form described above. Throws nlohmann::json::type_error for a string

@@ -216,6 +216,9 @@ TEST(GitHubAuthorization, PollSendsTheDeviceGrantAndAnswersPendingAndSlowDown) {
     transport.respond(200, c.body);
     EXPECT_EQ(authorization.poll(sampleCode(), kNow), PollResult::slowDown(c.interval)) << c.body;
   }
+  // Only the two token lifetimes may come as digit strings; an interval must be a number.
+  transport.respond(200, R"({"error":"slow_down","interval":"10"})");
+  EXPECT_THROW(authorization.poll(sampleCode(), kNow), DecodingError);
 }
 
 TEST(GitHubAuthorization, PollOfAnExpiredCodeMakesNoRequest) {

@@ -18,6 +18,7 @@
 
 #include "PellowGitHub/GitHubKeychain.h"
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/store/ApplicationSupport.h"
 #include "PellowGitHub/store/FileKeychainItem.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "tests/github/GitHubTestSupport.h"
@@ -35,6 +36,39 @@ mode_t modeOf(const fs::path& path) {
   struct stat status {};
   EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
   return status.st_mode & 07777;
+}
+
+TEST(ApplicationSupport, OnlyAbsoluteFoldersFromTheEnvironment) {
+  const char* savedHome = std::getenv("HOME");
+  const std::string home = savedHome ? savedHome : "";
+  const fs::path fromPasswd = [] {
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    return applicationSupportDirectory();
+  }();
+  struct Case {
+    const char* home;
+    const char* dataHome;
+    fs::path expected;
+  };
+  const Case cases[] = {
+      {"/h", "/d", "/d"},
+      {"/h", "d", "/h/.local/share"},  // a relative XDG_DATA_HOME is ignored
+      {"/h", nullptr, "/h/.local/share"},
+      {"h", nullptr, fromPasswd},  // a relative HOME counts as unset
+      {"", nullptr, fromPasswd},
+  };
+  for (const Case& c : cases) {
+    ::setenv("HOME", c.home, 1);
+    if (c.dataHome)
+      ::setenv("XDG_DATA_HOME", c.dataHome, 1);
+    else
+      ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(applicationSupportDirectory(), c.expected) << c.home;
+  }
+  ::unsetenv("XDG_DATA_HOME");
+  if (savedHome) ::setenv("HOME", home.c_str(), 1);
+  EXPECT_TRUE(fromPasswd.is_absolute()) << fromPasswd;
 }
 
 // Each test gets its own Application Support folder through XDG_DATA_HOME.

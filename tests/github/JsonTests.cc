@@ -29,6 +29,9 @@ TEST(JsonParse, AcceptsOnlyContainersOfValidUTF8) {
       {"{\"a\":\"\xED\xA0\x80\"}", false},  // an encoded surrogate
       {"{\"a\":1,}", false},
       {"{/*c*/}", false},
+      {std::string("{}\0", 3), false},  // the reader must not stop at a NUL
+      {std::string("{\"operation\":\"disconnect\"}\0{\"operation\":\"save\"", 46), false},
+      {std::string("\0{}", 3), false},
   };
   for (const auto& c : cases) {
     if (c.accepted) {
