@@ -368,7 +368,7 @@ ls "$apps" | show
 # exact output and exit status, and leaves the output in $answer.
 suite() {
   local status=0
-  shown_command suite-setup-helper --app "\$DEMO/suite/apps/Pellow.app" --registry "\$DEMO/suite/registry" "$@"
+  shown_command suite-setup-helper --app "$apps/Pellow.app" --registry "$registry" "$@"
   answer=$("$bin/suite-setup-helper" --app "$apps/Pellow.app" --registry "$registry" "$@") || status=$?
   printf '%s\n' "$answer" | show
   printf '     (exit %d)\n' "$status"
@@ -455,6 +455,13 @@ runs the background reconcile with an executor that puts reconcile on the GTK ma
   note "The registry is now the one all suite apps of this user share, \
 ~/.local/share/VeltraIntegration/registry/v1, where Sorel looks by default."
   registry="$shared" apps_before="$apps" apps="$HOME/Applications"
+  # The Sorel started above still runs (a stand-in that stays two minutes); with the shared
+  # registry any genuine copy counts as running, and the helper would not start this one.
+  for exe in /proc/[0-9]*/exe; do
+    case $(readlink "$exe" 2>/dev/null) in "$apps_before"/*)
+      pid=${exe#/proc/}; kill "${pid%/exe}" 2>/dev/null ;;
+    esac
+  done
   suite --add com.pemberhollo.sorel || fail "--add failed"
   table
 
