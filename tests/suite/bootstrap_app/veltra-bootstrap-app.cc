@@ -9,10 +9,16 @@
 //   VELTRA_PROBE_CYCLE_MS  the cycle length in milliseconds (default 15000)
 //   VELTRA_PROBE_SECONDS   how long to run before stopping (default 60)
 //   VELTRA_PROBE_LEAVE_US  instead: leave this many microseconds after start() without stop()
-//   VELTRA_PROBE_LEAVE_BY  how to leave: "return" from main (default) or "exit" from a thread
+//   VELTRA_PROBE_LEAVE_BY  how to leave: "return" from main (default), "exit" from a thread, or
+//                          "fork": a forked child calls exit() (its status is the app's; 3 when
+//                          it has not ended within 5 s)
 // Log lines: "start <monotonic ms>", "reconcile <monotonic ms>", "stop <monotonic ms>".
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -52,9 +58,23 @@ int main() {
     // its loop is somewhere in a cycle.
     bootstrap->start(local, registry, [] {});
     std::this_thread::sleep_for(std::chrono::microseconds(std::stoll(leaveAfter)));
-    if (env("VELTRA_PROBE_LEAVE_BY", "return") == "exit") {
+    const std::string how = env("VELTRA_PROBE_LEAVE_BY", "return");
+    if (how == "exit") {
       std::thread([] { std::exit(0); }).detach();
       std::this_thread::sleep_for(std::chrono::seconds(30));
+    } else if (how == "fork") {
+      const pid_t child = ::fork();
+      if (child == 0) std::exit(0);
+      for (int i = 0; i < 500; ++i) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) {
+          return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      ::kill(child, SIGKILL);
+      ::waitpid(child, nullptr, 0);
+      return 3;
     }
     return 0;
   }
