@@ -39,7 +39,7 @@ class ExitBarrier {
       static_cast<void>(VeltraSuiteSetup::sortedCatalogueIds());
       // Builds the signature verifier with its trust store (an empty path verifies nothing).
       static_cast<void>(VeltraSuiteSetup::verified({}, VeltraSuiteSetup::sortedCatalogueIds()[0]));
-      owner() = ::getpid();
+      owner().store(::getpid());
       return std::atexit(atExit) == 0;
     }();
     return registered;
@@ -74,7 +74,7 @@ class ExitBarrier {
   static void atExit() {
     // A child forked while a loop scanned inherits the count, and maybe the lock, but not the
     // loop: it has nothing to wait for.
-    if (::getpid() != owner()) return;
+    if (::getpid() != owner().load()) return;
     std::unique_lock lock(mutex());
     exiting() = true;
     idle().wait(lock, [] { return busy() == 0; });
@@ -97,8 +97,8 @@ class ExitBarrier {
     static int value = 0;
     return value;
   }
-  static pid_t& owner() {
-    static pid_t value = 0;
+  static std::atomic<pid_t>& owner() {
+    static std::atomic<pid_t> value{0};
     return value;
   }
 };
