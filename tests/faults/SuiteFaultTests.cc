@@ -18,6 +18,7 @@
 #include "VeltraSuiteSetup/CocoaError.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 
+#include "tests/faults/FailingDisk.h"
 #include "tests/suite/SuiteTestSupport.h"
 
 namespace veltra {
@@ -27,46 +28,7 @@ namespace fs = std::filesystem;
 namespace S = VeltraSuiteSetup;
 using namespace test::ids;
 
-// Sets the failing disk's variables in this process (and so in the helpers it starts) for as
-// long as it lives.
-class FailingDisk {
- public:
-  FailingDisk(const fs::path& folder, const char* ops, bool preload = false) {
-    ::setenv("FAULT_DISK_PATTERN", (folder.string() + "/*").c_str(), 1);
-    ::setenv("FAULT_DISK_OPS", ops, 1);
-    ::setenv("FAULT_DISK_ERRNO", "28", 1);  // ENOSPC
-    if (preload) {
-      ::setenv("LD_PRELOAD", FAILING_DISK_PATH, 1);
-      // A sanitized helper must accept a library loaded ahead of its runtime.
-      const char* options = std::getenv("ASAN_OPTIONS");
-      if (options != nullptr) savedSanitizerOptions_ = options;
-      ::setenv("ASAN_OPTIONS",
-               (savedSanitizerOptions_.empty() ? "" : savedSanitizerOptions_ + ":")
-                   .append("verify_asan_link_order=0")
-                   .c_str(),
-               1);
-      preloaded_ = true;
-    }
-  }
-  ~FailingDisk() {
-    for (const char* name : {"FAULT_DISK_PATTERN", "FAULT_DISK_OPS", "FAULT_DISK_ERRNO"}) {
-      ::unsetenv(name);
-    }
-    if (!preloaded_) return;
-    ::unsetenv("LD_PRELOAD");
-    if (savedSanitizerOptions_.empty()) {
-      ::unsetenv("ASAN_OPTIONS");
-    } else {
-      ::setenv("ASAN_OPTIONS", savedSanitizerOptions_.c_str(), 1);
-    }
-  }
-  FailingDisk(const FailingDisk&) = delete;
-  FailingDisk& operator=(const FailingDisk&) = delete;
-
- private:
-  std::string savedSanitizerOptions_;
-  bool preloaded_ = false;
-};
+using testkit::FailingDisk;
 
 class ConsentStoreFaults : public testing::Test {
  protected:
