@@ -1,5 +1,6 @@
 // The private-file kit on real files: the private check, files written whole on disks with and
-// without anonymous temporary files, and the sweep of what killed writers leave. The failing disk (tests/faults) is linked
+// without anonymous temporary files, the sweep of what killed writers leave, and the modes of
+// what the three stores make under a hostile umask. The failing disk (tests/faults) is linked
 // in, so that a case can take O_TMPFILE or hard links away from this very process.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,14 +9,21 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
+#include "PellowGitHub/store/CredentialLock.h"
+#include "PellowGitHub/store/FileKeychainBackend.h"
+#include "PellowGitHub/store/FileKeychainItem.h"
 #include "PrivateFiles/AtomicFile.h"
 #include "PrivateFiles/PrivateCheck.h"
 #include "PrivateFiles/UniqueFd.h"
+#include "VeltraSuiteSetup/ConsentStore.h"
 #include "tests/faults/FailingDisk.h"
 #include "tests/support/TestFiles.h"
 
@@ -177,6 +185,64 @@ TEST(AtomicFile, SweepRemovesOnlyTheStoresTemporaryFiles) {
   const UniqueFd fd(::open(root.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   EXPECT_EQ(privatefiles::removeTemporaries(fd.get(), names), std::error_code());
   EXPECT_EQ(entriesOf(root.path()), kept);
+}
+
+// Every store makes its folders 0700 and its files 0600 whatever the umask: under 0277 a plain
+// mkdir or open would give 0500 and 0400, and the next run of a user who is not root could not
+// create or lock its own files.
+TEST(PrivateModes, StoresMakePrivateFoldersAndFilesUnderUmask0277) {
+  const pellow::KeychainItemKey key{"com.pemberhollo.pellow.github.v1", "github-app"};
+  const std::string item = "data/PellowGitHub/Keychain/" + pellow::keychainItemFileName(key);
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& root)> use;  // run twice: the second must work too
+    std::vector<std::pair<std::string, mode_t>> modes;
+  };
+  const Case cases[] = {
+      {"credential lock",
+       [](const fs::path& root) {
+         ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+         pellow::withCredentialLock([] {});
+         ::unsetenv("XDG_DATA_HOME");
+       },
+       {{"data", 0700}, {"data/PellowGitHub", 0700}, {"data/PellowGitHub/credential.lock", 0600}}},
+      {"file keychain",
+       [&](const fs::path& root) {
+         pellow::FileKeychainBackend backend(root / "data");
+         if (backend.update(key, "secret") == pellow::KeychainStatus::itemNotFound) {
+           EXPECT_EQ(backend.add(key, "secret", "label",
+                                 pellow::KeychainAccessibility::whenUnlockedThisDeviceOnly),
+                     pellow::KeychainStatus::success);
+         }
+         std::optional<std::string> data;
+         EXPECT_EQ(backend.copyData(key, data), pellow::KeychainStatus::success);
+         EXPECT_EQ(data, "secret");
+       },
+       {{"data", 0700},
+        {"data/PellowGitHub", 0700},
+        {"data/PellowGitHub/Keychain", 0700},
+        {item, 0600}}},
+      {"consent store",
+       [](const fs::path& root) {
+         makeFolder(root / "registry");
+         veltra::VeltraSuiteSetup::update(root / "registry",
+                                          [](veltra::VeltraSuiteConsent& r) { r.enabled = true; });
+         EXPECT_TRUE(veltra::VeltraSuiteSetup::read(root / "registry").enabled);
+       },
+       {{"registry/.suite-setup", 0700},
+        {"registry/.suite-setup/state.lock", 0600},
+        {"registry/.suite-setup/consent-v1.json", 0600}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testkit::TemporaryFolder root;
+    {
+      const ScopedUmask umask(0277);
+      EXPECT_NO_THROW(c.use(root.path()));
+      EXPECT_NO_THROW(c.use(root.path()));
+    }
+    for (const auto& [path, mode] : c.modes) EXPECT_EQ(modeOf(root / path), mode) << path;
+  }
 }
 
 }  // namespace
