@@ -11,9 +11,10 @@
 // for the team of the certificate's subject OU. Exit status 0 when the bundle verifies, 1 on
 // failure (message on stderr), 2 for a wrong command line.
 //
-// The manifest and signature are written through temporary files beside them
-// (CodeResources.json.part, CodeResources.p7s.part); any left by an interrupted run are removed
-// before the bundle is sealed, so they never end up in the seal.
+// The manifest and signature are written whole (privatefiles::replaceFile: an anonymous file, or
+// a hidden temporary one); temporary files that an interrupted run left in
+// Contents/_CodeSignature, and the "CodeResources.*.part" of earlier versions, are removed before
+// the bundle is sealed, so they never end up in the seal.
 
 #include <fcntl.h>
 #include <openssl/err.h>
@@ -29,9 +30,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/AtomicFile.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
 #include "VeltraSuiteSetup/bundle/CodeSignature.h"
 #include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
@@ -87,28 +90,15 @@ veltra::BioPtr openFile(const std::string& path) {
   return bio;
 }
 
-std::filesystem::path temporaryFor(const std::filesystem::path& path) {
-  return path.string() + ".part";
-}
-
 void writeFile(const std::filesystem::path& path, std::string_view bytes) {
   // Replace atomically, so that a bundle is never left with half a manifest.
-  const std::filesystem::path temporary = temporaryFor(path);
-  veltra::UniqueFd fd(
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd)
-    throw std::runtime_error("cannot create " + temporary.string() + ": " + std::strerror(errno));
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd.get(), bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw std::runtime_error("cannot write " + temporary.string());
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (::fsync(fd.get()) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    // Whatever failed, the temporary file must not stay inside the bundle.
-    ::unlink(temporary.c_str());
-    throw std::runtime_error("cannot store " + path.string() + ": " + std::strerror(errno));
-  }
+  const privatefiles::UniqueFd folder(
+      ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const std::error_code error =
+      folder ? privatefiles::replaceFile(folder.get(), path.filename().c_str(), bytes,
+                                         privatefiles::hexTemporaryNames(), 0644)
+             : std::error_code(errno, std::generic_category());
+  if (error) throw std::runtime_error("cannot store " + path.string() + ": " + error.message());
 }
 
 std::string readText(const std::string& path) {
@@ -130,15 +120,27 @@ std::string pem(X509* certificate) {
   return std::string(data, static_cast<std::size_t>(length));
 }
 
-// Removes the temporary files an interrupted run may have left, before anything is sealed.
-void removeLeftovers(const std::filesystem::path& bundle) {
-  for (const std::string_view file : {veltra::kManifestPath, veltra::kSignaturePath}) {
-    const std::filesystem::path temporary = temporaryFor(bundle / file);
+// Removes the temporary files an interrupted run may have left in the signature folder, before
+// anything is sealed: the hidden ones of writeFile, and the "<file>.part" of earlier versions.
+void removeLeftovers(const std::filesystem::path& signatureFolder) {
+  const privatefiles::UniqueFd folder(
+      ::open(signatureFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  std::error_code error =
+      folder ? privatefiles::removeTemporaries(folder.get(), privatefiles::hexTemporaryNames())
+             : std::error_code(errno, std::generic_category());
+  for (const char* legacy : {"CodeResources.json.part", "CodeResources.p7s.part"}) {
+    if (error) break;
     struct stat info {};
-    if (::lstat(temporary.c_str(), &info) != 0) continue;
-    if (S_ISDIR(info.st_mode) || ::unlink(temporary.c_str()) != 0) {
-      throw std::runtime_error("cannot remove " + temporary.string() + ", left in the bundle");
+    if (::fstatat(folder.get(), legacy, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      error = std::make_error_code(std::errc::is_a_directory);
+    } else if (::unlinkat(folder.get(), legacy, 0) != 0) {
+      error = std::error_code(errno, std::generic_category());
     }
+  }
+  if (error) {
+    throw std::runtime_error("cannot remove temporary files left in " + signatureFolder.string() +
+                             ": " + error.message());
   }
 }
 
@@ -184,7 +186,7 @@ void sign(const Options& options) {
 
   const std::filesystem::path signatureFolder = bundle / "Contents" / "_CodeSignature";
   std::filesystem::create_directories(signatureFolder);
-  removeLeftovers(bundle);
+  removeLeftovers(signatureFolder);
   const std::string manifest = veltra::BundleManifest::build(bundle, identifier).encoded();
 
   const veltra::BioPtr content(BIO_new_mem_buf(manifest.data(), static_cast<int>(manifest.size())));

@@ -10,7 +10,7 @@
 #include <thread>
 #include <type_traits>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/VeltraSuiteBootstrap.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 #include "tests/suite/PlatformFakes.h"
@@ -359,9 +359,9 @@ TEST_F(Bootstrap, KeepsCyclingWithoutATimerDescriptor) {
   low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
   // Every descriptor taken but one, which the loop's wake-up descriptor gets.
-  std::vector<UniqueFd> held;
+  std::vector<privatefiles::UniqueFd> held;
   while (true) {
-    UniqueFd fd(::eventfd(0, EFD_CLOEXEC));
+    privatefiles::UniqueFd fd(::eventfd(0, EFD_CLOEXEC));
     if (!fd) break;
     held.push_back(std::move(fd));
   }
