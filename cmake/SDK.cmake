@@ -15,7 +15,9 @@
 # against, and the runtime package ships no shared library for it to break. The modules that the
 # GitHub library loads at run time (pellow-net.so, pellow-secret.so) come with the runtime
 # package in <prefix>/libexec/pellow, where the library looks for them (support/ModuleLocation.h).
-# The targets carry their usage requirements: C++20, the include folder, and what they link.
+# The targets carry their usage requirements: C++20, the include folder, and what they link. The
+# private-file kit is compiled into each archive (pellow_embed_private_files), so nothing internal
+# is installed or exported.
 include(CMakePackageConfigHelpers)
 
 set(PELLOW_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake")
