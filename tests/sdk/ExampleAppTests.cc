@@ -27,18 +27,8 @@ const fs::path kPrefix = VELTRA_SDK_PREFIX;
 
 class SorelExample : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    desktopFolder_ = new testkit::TemporaryFolder;
-    desktop_ = new DesktopSession(desktopFolder_->path());
-    // This process reads the app's widgets and windows on the same desktop.
-    ::setenv("DISPLAY", desktop_->display().c_str(), 1);
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", desktop_->busAddress().c_str(), 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-  }
-  static void TearDownTestSuite() {
-    delete desktop_;
-    delete desktopFolder_;
-  }
+  static void SetUpTestSuite() { ProgramDesktop::start(); }
+  static void TearDownTestSuite() { ProgramDesktop::stop(); }
 
   void SetUp() override {
     if (!haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
@@ -68,7 +58,7 @@ class SorelExample : public testing::Test {
   }
 
   testkit::EnvironmentChanges environment() const {
-    testkit::EnvironmentChanges env = desktop_->environment();
+    testkit::EnvironmentChanges env = ProgramDesktop::session().environment();
     env["HOME"] = home_.string();
     return env;
   }
@@ -109,17 +99,12 @@ class SorelExample : public testing::Test {
     return {};
   }
 
-  static DesktopSession* desktop_;
-  static testkit::TemporaryFolder* desktopFolder_;
   testkit::TemporaryFolder folder_;
   fs::path home_ = folder_ / "home";
   fs::path apps_ = home_ / "Applications";
   fs::path registry_ = home_ / ".local/share/VeltraIntegration/registry/v1";
   fs::path pellow_;
 };
-
-DesktopSession* SorelExample::desktop_ = nullptr;
-testkit::TemporaryFolder* SorelExample::desktopFolder_ = nullptr;
 
 TEST_F(SorelExample, LaunchedByTheSuiteListsItsConnectionAndQuits) {
   // Pellow connects itself with Sorel and starts it in the background.
