@@ -57,6 +57,9 @@ class SecretServiceKeychainBackend final : public KeychainBackend {
   KeychainStatus add(const KeychainItemKey& key, std::string_view data, std::string_view label,
                      KeychainAccessibility accessibility) override;
   KeychainStatus remove(const KeychainItemKey& key) override;
+  // The user's runtime folder (sessionKeyringLockFolder()): one keyring serves every process of
+  // the session, whatever their XDG_DATA_HOME or HOME.
+  std::filesystem::path lockFolder() override;
 
  private:
   SecretServiceKeychainBackend(const PellowSecretModule& module, void* store)

@@ -55,7 +55,7 @@ class Descriptor {
 }  // namespace
 
 CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
-  const std::filesystem::path folder = pellowGitHubDirectory();
+  const std::filesystem::path folder = folder_ ? *folder_ : pellowGitHubDirectory();
   createPrivateFolder(folder);
 
   struct stat folderInfo {};

@@ -190,6 +190,7 @@ start_keepassxc() {
     sleep 0.05
   done
   [ "$(default_collection)" != / ] || { echo "KeePassXC offers no collection" >&2; exit 1; }
+  wait_locked "$(default_collection)" false
   echo "PELLOW_TEST_KEYRING_PID=$pid" >>"$dir/env"
 }
 
