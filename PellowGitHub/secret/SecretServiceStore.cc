@@ -36,6 +36,7 @@ constexpr std::int32_t kSuccess = PELLOW_SECRET_SUCCESS;
 constexpr std::int32_t kItemNotFound = PELLOW_SECRET_ITEM_NOT_FOUND;
 constexpr std::int32_t kInteractionNotAllowed = PELLOW_SECRET_INTERACTION_NOT_ALLOWED;
 constexpr std::int32_t kIOError = PELLOW_SECRET_IO_ERROR;
+constexpr std::int64_t kCancelGraceMicroseconds = 500 * 1000;
 
 // The helper's standard error belongs to its answer; GLib's warnings must not reach it.
 GLogWriterOutput discardLog(GLogLevelFlags, const GLogField*, gsize, gpointer) {
@@ -125,6 +126,11 @@ struct Store {
       : context(moduleContext()), budget(budgetMicroseconds) {}
   ~Store() {
     ThreadDefaultContext current(context);
+    if (session && !session->done) {
+      // A cancelled call completes at once; waiting for it frees everything here, not later.
+      g_cancellable_cancel(session->cancellable.get());
+      iterateUntil(context, session->done, kCancelGraceMicroseconds);
+    }
     session.reset();
     connection.reset();
     dispatchPendingEvents(context);
