@@ -115,10 +115,14 @@ TEST_P(KeyringProviderTest, SignInReplaceAndDisconnect) {
                    });
 }
 
+// The locked cases also run with KeePassXC's "unlock before search" off: that setting decides
+// what a search of a locked database does.
+class LockedKeyringTest : public KeyringProviderTest {};
+
 // A locked store is asked nothing that could unlock it or show a window: every operation gives
 // the Keychain message at once, disconnect keeps the item, and after unlocking the user is
 // signed in as before.
-TEST_P(KeyringProviderTest, LockedStoreKeepsEverythingAndShowsNothing) {
+TEST_P(LockedKeyringTest, LockedStoreKeepsEverythingAndShowsNothing) {
   KeyringSession session(GetParam().options);
   ASSERT_TRUE(session.started());
   runRows(session, {{"save", {}, save("ghu_kept"), kSignedIn, 1}});
@@ -158,17 +162,23 @@ TEST_P(KeyringProviderTest, StoppedBusGivesTheKeychainMessage) {
 
 const KeyringOptions kKeePassXC{.provider = KeyringProvider::keepassxc};
 
-INSTANTIATE_TEST_SUITE_P(
-    Providers, KeyringProviderTest,
-    ::testing::Values(
-        // With a display, where GNOME Keyring's unlock prompt would show and wait.
-        ProviderCase{"GnomeKeyring", {.display = true}}, ProviderCase{"KeePassXC", kKeePassXC},
-        ProviderCase{
-            "KeePassXCWithoutUnlockBeforeSearch",
-            {.provider = KeyringProvider::keepassxc, .keepassxc = "UnlockBeforeSearch=false"}}),
-    [](const ::testing::TestParamInfo<ProviderCase>& param) {
-      return std::string(param.param.name);
-    });
+// GNOME Keyring with a display, where its unlock prompt would show and wait.
+const ProviderCase kGnomeKeyringCase{"GnomeKeyring", {.display = true}};
+const ProviderCase kKeePassXCCase{"KeePassXC", kKeePassXC};
+
+INSTANTIATE_TEST_SUITE_P(Providers, KeyringProviderTest,
+                         ::testing::Values(kGnomeKeyringCase, kKeePassXCCase),
+                         [](const ::testing::TestParamInfo<ProviderCase>& param) {
+                           return std::string(param.param.name);
+                         });
+INSTANTIATE_TEST_SUITE_P(Providers, LockedKeyringTest,
+                         ::testing::Values(kGnomeKeyringCase, kKeePassXCCase,
+                                           ProviderCase{"KeePassXCWithoutUnlockBeforeSearch",
+                                                        {.provider = KeyringProvider::keepassxc,
+                                                         .keepassxc = "UnlockBeforeSearch=false"}}),
+                         [](const ::testing::TestParamInfo<ProviderCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 // KeePassXC asks the user before a client that it does not know reads an item. The helper never
 // asks it to show that question: the helper that stored the item may use it, every later run
