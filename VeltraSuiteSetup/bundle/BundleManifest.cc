@@ -13,10 +13,12 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
 namespace {
 
 using Json = nlohmann::json;
