@@ -8,6 +8,8 @@
 #include <string>
 #include <system_error>
 
+#include "PellowGitHub/store/CredentialLockFolder.h"
+
 namespace pellow {
 namespace {
 
@@ -98,6 +100,10 @@ KeychainStatus SecretServiceKeychainBackend::add(const KeychainItemKey& key, std
                                                  std::string_view label, KeychainAccessibility) {
   return statusOf(
       module_.add(store_, view(key.service), view(key.account), view(data), view(label)));
+}
+
+std::filesystem::path SecretServiceKeychainBackend::lockFolder() {
+  return sessionKeyringLockFolder();
 }
 
 KeychainStatus SecretServiceKeychainBackend::remove(const KeychainItemKey& key) {
