@@ -49,7 +49,7 @@ class FileBytes {
  private:
   int fd_;
   std::size_t limit_;
-  std::array<char, 65536> buffer_{};
+  std::array<char, 16384> buffer_{};
   std::size_t position_ = 0;
   std::size_t length_ = 0;
   std::size_t total_ = 0;

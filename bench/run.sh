@@ -3,6 +3,8 @@
 #
 #   bench/run.sh [BUILD_DIR]      (make bench; needs hyperfine, gh, gnome-keyring, libsecret-tools,
 #                                  curl, time, python3)
+#   BENCH_PARTS=suite bench/run.sh BUILD_DIR     only the suite rows (`verified`, --available);
+#   BENCH_PARTS=github ...                       only the GitHub helper's rows
 #
 # Every figure is a ratio of hyperfine medians (RUNS runs each, default 30, at least 30) of a
 # helper command and its anchor, timed side by side in the same hyperfine call. Peak resident
@@ -16,12 +18,16 @@ build=$(cd "${1:-$root/build}" && pwd)
 bin=$build/bin
 out=$build/bench
 runs=${RUNS:-30}
+# part NAME: whether the part NAME ("github" or "suite") is to be measured in this run.
+part() { [ -z "${BENCH_PARTS:-}" ] || [[ " $BENCH_PARTS " == *" $1 "* ]]; }
 [ "$runs" -ge 30 ] || { echo "RUNS must be at least 30" >&2; exit 2; }
 for tool in hyperfine gh secret-tool curl openssl python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh --bench)" >&2; exit 1; }
 done
-for program in github-helper suite-setup-helper veltra-codesign veltra-verify-bench veltra-test-app \
-  with-input; do
+programs=()
+if part github; then programs+=(github-helper with-input); fi
+if part suite; then programs+=(suite-setup-helper veltra-codesign veltra-verify-bench veltra-test-app); fi
+for program in "${programs[@]}"; do
   [ -x "$bin/$program" ] || { echo "build $program first" >&2; exit 1; }
 done
 
@@ -77,6 +83,7 @@ helper=$bin/github-helper
 request=$work/request
 printf 'protocol=https\nhost=%s\npath=octo/notes.git\n' "$web_host" >"$request"
 
+if part github; then
 # ---- git credential mode, file store ----------------------------------------------------------
 mkdir -p "$work/home" "$work/data" "$work/norun" "$work/gh"
 export HOME=$work/home XDG_DATA_HOME=$work/data
@@ -158,6 +165,9 @@ rss renewal "$get" "$prepare"
 row 'renewal: `credential 7 get`, expired token' renewal helper curl 1 time - renewal
 row 'renewal: `credential 7 get`, expired token' renewal helper store 1 time - renewal
 
+fi
+
+if part suite; then
 # ---- verified on large bundles --------------------------------------------------------------------
 pki=$out/pki
 anchor=$build/veltra-dev-anchor
@@ -201,6 +211,8 @@ else:
             f.write(os.urandom(size))
 PY
   "$bin/veltra-codesign" --key "$pki/signing.key" --cert "$pki/signing.pem" "$dir"
+  # Only the owner may change a genuine bundle or the folder that holds it.
+  chmod -R go-w "$dir" "$(dirname "$dir")"
 }
 # file_list DIR...: the NUL-separated list of the sealed files, for openssl dgst.
 file_list() { find "$@" -type f ! -path '*/_CodeSignature/*' -print0; }
@@ -240,6 +252,8 @@ file_list "$suite/home/Applications" >"$work/six.list"
 bench available -n helper "$available" -n openssl "$(dgst_of "$work/six.list")"
 rss available "$available"
 row '`suite-setup-helper --available`, six apps, shared' available helper openssl 2 time 1.0 available
+
+fi
 
 # ---- the table ---------------------------------------------------------------------------------
 {
