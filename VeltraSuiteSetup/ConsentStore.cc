@@ -10,14 +10,23 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
+#include "PrivateFiles/AtomicFile.h"
+#include "PrivateFiles/PrivateCheck.h"
+#include "PrivateFiles/PrivateFile.h"
+#include "PrivateFiles/PrivateFolder.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/Catalogue.h"
-#include "VeltraSuiteSetup/UniqueFd.h"
 
 namespace veltra {
 namespace fs = std::filesystem;
 
 namespace {
+
+using privatefiles::FileKind;
+using privatefiles::FlockHolder;
+using privatefiles::UniqueFd;
 
 constexpr const char* kStateFolder = ".suite-setup";
 constexpr const char* kConsentFile = "consent-v1.json";
@@ -60,12 +69,12 @@ bool pathExists(const fs::path& path) {
 }
 
 bool privateAndSmall(const struct stat& info, bool isDirectory) {
-  if (info.st_uid != ::getuid() || (info.st_mode & 0077) != 0) return false;
-  if (isDirectory) return S_ISDIR(info.st_mode);
-  return S_ISREG(info.st_mode) &&
+  if (isDirectory) return privatefiles::isPrivate(info, FileKind::directory);
+  return privatefiles::isPrivate(info, FileKind::regularFile) &&
          static_cast<std::uintmax_t>(info.st_size) <= VeltraSuiteSetup::kMaxConsentFileSize;
 }
 
+// ".<UUID>.tmp", the UUID in upper case: the hidden temporary files of the consent file.
 std::string temporaryName() {
   uuid_t uuid;
   ::uuid_generate_random(uuid);
@@ -74,35 +83,19 @@ std::string temporaryName() {
   return std::string(".") + text + ".tmp";
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+bool isTemporaryName(std::string_view name) {
+  constexpr std::string_view kShape = ".XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX.tmp";
+  if (name.size() != kShape.size() || !name.ends_with(".tmp")) return false;
+  for (std::size_t i = 0; i < kShape.size() - 4; ++i) {
+    const char c = name[i];
+    const bool matches =
+        kShape[i] == 'X' ? (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') : c == kShape[i];
+    if (!matches) return false;
   }
   return true;
 }
 
-// Removes the temporary file unless it was renamed onto the consent file.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(fs::path path) : path_(std::move(path)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    fd_.reset();
-    if (!renamed_) ::unlink(path_.c_str());
-  }
-  UniqueFd& fd() { return fd_; }
-  const fs::path& path() const { return path_; }
-  void markRenamed() { renamed_ = true; }
-
- private:
-  fs::path path_;
-  UniqueFd fd_;
-  bool renamed_ = false;
-};
+constexpr privatefiles::TemporaryNames kTemporaryNames{&temporaryName, &isTemporaryName};
 
 }  // namespace
 
@@ -125,20 +118,10 @@ void VeltraSuiteSetup::checkPrivatePath(const fs::path& url, bool isDirectory) {
 void VeltraSuiteSetup::prepareStateFolder(const fs::path& registry) {
   checkPrivatePath(registry, true);
   const fs::path state = registry / kStateFolder;
-  if (!pathExists(state)) {
-    if (::mkdir(state.c_str(), 0700) == 0) {
-      // mkdir applies the umask; the folder must be exactly 0700 whatever it is.
-      if (::chmod(state.c_str(), 0700) != 0) {
-        throw fs::filesystem_error("cannot set the state folder's permissions", state,
-                                   std::error_code(errno, std::generic_category()));
-      }
-    } else if (errno != EEXIST) {
-      throw fs::filesystem_error("cannot create the state folder", state,
-                                 std::error_code(errno, std::generic_category()));
-    }
-    // EEXIST: another process made it since the test above. Failing here would lose this
-    // caller's change on a first concurrent use; the check below judges the folder either way.
-  }
+  // Another process may make the folder between the test and the creation; it is taken as found
+  // then (failing would lose this caller's change on a first concurrent use), and the check
+  // below judges it either way.
+  if (!pathExists(state)) privatefiles::createPrivateFolder(AT_FDCWD, state.c_str());
   checkPrivatePath(state, true);
 }
 
@@ -177,7 +160,8 @@ void VeltraSuiteSetup::update(const fs::path& registry, const ConsentChange& cha
   const fs::path state = registry / kStateFolder;
   const fs::path lockPath = state / kLockFile;
 
-  const UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  const UniqueFd lock =
+      privatefiles::openPrivateFile(AT_FDCWD, lockPath.c_str(), O_RDWR | O_CLOEXEC);
   if (!lock) fail(CocoaError::fileWriteNoPermission);
   checkPrivatePath(lockPath, false);
   int locked;
@@ -187,24 +171,24 @@ void VeltraSuiteSetup::update(const fs::path& registry, const ConsentChange& cha
   if (locked != 0) fail(CocoaError::fileWriteUnknown);
   const FlockHolder unlockOnExit(lock.get());
 
+  const UniqueFd folder(::open(state.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder) fail(CocoaError::fileWriteUnknown);
+  // Writers hold "state.lock", so a temporary file here is one that a writer killed mid-write
+  // left; nothing else would ever remove it.
+  if (privatefiles::removeTemporaries(folder.get(), kTemporaryNames)) {
+    fail(CocoaError::fileWriteUnknown);
+  }
+
   VeltraSuiteConsent record = read(registry);
   change(record);
-
-  TemporaryFile temporary(state / temporaryName());
-  temporary.fd().reset(
-      ::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!temporary.fd()) fail(CocoaError::fileWriteUnknown);
 
   const std::string bytes = record.encoded();
   // Readers refuse files above the limit; writing one would lock every app out of the file
   // until someone repaired it by hand. Refuse the change instead and keep the old file.
   if (bytes.size() > kMaxConsentFileSize) fail(CocoaError::fileWriteUnknown);
-  if (!writeAll(temporary.fd().get(), bytes)) fail(CocoaError::fileWriteUnknown);
-  if (::fsync(temporary.fd().get()) != 0) fail(CocoaError::fileWriteUnknown);
-  if (::rename(temporary.path().c_str(), (state / kConsentFile).c_str()) != 0) {
+  if (privatefiles::replaceFile(folder.get(), kConsentFile, bytes, kTemporaryNames)) {
     fail(CocoaError::fileWriteUnknown);
   }
-  temporary.markRenamed();
 }
 
 }  // namespace veltra

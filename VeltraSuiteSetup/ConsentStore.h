@@ -34,8 +34,8 @@ inline constexpr std::uintmax_t kMaxConsentFileSize = 32768;
 // regular file of at most 32768 bytes.
 void checkPrivatePath(const std::filesystem::path& url, bool isDirectory);
 
-// Checks the registry folder, creates ".suite-setup" (0700, no intermediates) if missing and
-// checks it. Throws 257, or the folder creation's std::filesystem::filesystem_error.
+// Checks the registry folder, creates ".suite-setup" (0700 whatever the umask, no intermediates)
+// if missing and checks it. Throws 257, or the folder creation's std::filesystem::filesystem_error.
 void prepareStateFolder(const std::filesystem::path& registry);
 
 // The stored record, or the default record when there is no state folder or file yet. Takes no
@@ -43,11 +43,14 @@ void prepareStateFolder(const std::filesystem::path& registry);
 // DecodingError.
 VeltraSuiteConsent read(const std::filesystem::path& registry);
 
-// Runs `change` on the current record under "state.lock" and atomically replaces the file.
-// `change` must not call update (the lock is not re-entrant). Throws 257/259/DecodingError from
-// the checks and the read, 513 when the lock file cannot be opened, 512 when locking or writing
-// fails or the new record would exceed 32768 bytes; the file is then unchanged, no temporary file
-// is left and the lock is released.
+// Runs `change` on the current record under "state.lock" and atomically replaces the file
+// (PrivateFiles/AtomicFile.h: an anonymous file where the file system makes them, else a hidden
+// ".<UUID>.tmp"; mode 0600 whatever the umask). Under the lock it first removes the hidden
+// ".<UUID>.tmp" files that writers killed mid-write left. `change` must not call update (the
+// lock is not re-entrant). Throws 257/259/DecodingError from the checks and the read, 513 when
+// the lock file cannot be opened, 512 when locking, removing a leftover or writing fails or the
+// new record would exceed 32768 bytes; the file is then unchanged, no temporary file is left and
+// the lock is released.
 void update(const std::filesystem::path& registry, const ConsentChange& change);
 
 }  // namespace VeltraSuiteSetup

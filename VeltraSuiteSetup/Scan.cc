@@ -7,10 +7,11 @@
 
 #include <algorithm>
 
+#include "PrivateFiles/PrivateFile.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/Catalogue.h"
 #include "VeltraSuiteSetup/ConsentStore.h"
 #include "VeltraSuiteSetup/PairRules.h"
-#include "VeltraSuiteSetup/UniqueFd.h"
 
 namespace veltra {
 namespace fs = std::filesystem;
@@ -55,12 +56,13 @@ std::vector<VeltraInstalledApp> VeltraSuiteSetup::scan(std::string_view local,
 
   prepareStateFolder(registry);
   const fs::path lockPath = registry / ".suite-setup" / "prompt.lock";
-  const UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  const privatefiles::UniqueFd lock =
+      privatefiles::openPrivateFile(AT_FDCWD, lockPath.c_str(), O_RDWR | O_CLOEXEC);
   if (!lock) throw cocoaError(CocoaError::fileWriteNoPermission);
   // One alert per registry folder at a time: whoever does not get the lock at once answers an
   // empty list rather than queueing a second alert behind the first.
   if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return {};
-  const FlockHolder unlockOnExit(lock.get());
+  const privatefiles::FlockHolder unlockOnExit(lock.get());
 
   // Another process may have recorded an answer while this one was deciding.
   consent = read(registry);

@@ -13,11 +13,13 @@
 #include <mutex>
 #include <thread>
 
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/Discovery.h"
 #include "VeltraSuiteSetup/Scan.h"
-#include "VeltraSuiteSetup/UniqueFd.h"
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
 
 namespace {
 

@@ -6,21 +6,9 @@
 #include <array>
 #include <cerrno>
 
+#include "PrivateFiles/WriteAll.h"
+
 namespace pellow {
-namespace {
-
-void writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-}  // namespace
 
 std::string readToEndLimited(int fd, std::size_t limit) {
   std::string kept;
@@ -44,8 +32,13 @@ std::string PosixStandardStreams::readInput(std::size_t limit) {
   return readToEndLimited(STDIN_FILENO, limit);
 }
 
-void PosixStandardStreams::writeOutput(std::string_view bytes) { writeAll(STDOUT_FILENO, bytes); }
+void PosixStandardStreams::writeOutput(std::string_view bytes) {
+  // An answer nobody reads any more is not an error of the helper's.
+  static_cast<void>(privatefiles::writeAll(STDOUT_FILENO, bytes));
+}
 
-void PosixStandardStreams::writeError(std::string_view bytes) { writeAll(STDERR_FILENO, bytes); }
+void PosixStandardStreams::writeError(std::string_view bytes) {
+  static_cast<void>(privatefiles::writeAll(STDERR_FILENO, bytes));
+}
 
 }  // namespace pellow

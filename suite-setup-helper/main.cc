@@ -4,10 +4,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
+#include "PrivateFiles/WriteAll.h"
 #include "VeltraSuiteSetup/Platform.h"
 #include "VeltraSuiteSetup/linux/GtkAlertPresenter.h"
 #include "VeltraSuiteSetup/linux/SystemAlertPresenter.h"
@@ -26,12 +26,5 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!answer) return 1;
-  std::string_view bytes = *answer;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return 1;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
+  return privatefiles::writeAll(STDOUT_FILENO, *answer) ? 1 : 0;
 }

@@ -22,9 +22,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/AtomicFile.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
 #include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
@@ -78,21 +80,13 @@ veltra::BioPtr openFile(const std::string& path) {
 
 void writeFile(const std::filesystem::path& path, std::string_view bytes) {
   // Replace atomically, so that a bundle is never left with half a manifest.
-  const std::filesystem::path temporary = path.string() + ".part";
-  veltra::UniqueFd fd(
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd)
-    throw std::runtime_error("cannot create " + temporary.string() + ": " + std::strerror(errno));
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd.get(), bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw std::runtime_error("cannot write " + temporary.string());
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (::fsync(fd.get()) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    throw std::runtime_error("cannot store " + path.string() + ": " + std::strerror(errno));
-  }
+  const privatefiles::UniqueFd folder(
+      ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const std::error_code error =
+      folder ? privatefiles::replaceFile(folder.get(), path.filename().c_str(), bytes,
+                                         privatefiles::hexTemporaryNames(), 0644)
+             : std::error_code(errno, std::generic_category());
+  if (error) throw std::runtime_error("cannot store " + path.string() + ": " + error.message());
 }
 
 void sign(const Options& options) {

@@ -8,13 +8,15 @@
 // The lock is an advisory flock(2) on "credential.lock" in the private folder "PellowGitHub" of
 // the Application Support folder (pellowGitHubDirectory()). The folder is created on first use
 // (0700, intermediate folders too); the file is created 0600, never read, written or deleted.
+// Both modes are set after creation, whatever the umask (PrivateFiles/).
 //
 // run(body, stop):
 //   - creates the folder if needed; a creation failure throws std::filesystem::filesystem_error;
 //   - checks the folder with lstat: a directory (not a symbolic link) owned by the user with no
 //     group or other permission bits, else PellowError kLockNotPrivateMessage;
-//   - opens the file O_RDWR|O_CREAT|O_NOFOLLOW, 0600, and checks it with fstat: a regular file
-//     owned by the user with no group or other bits, else PellowError kLockBusyMessage;
+//   - opens the file O_RDWR|O_NOFOLLOW, creating it 0600 when missing (openPrivateFile), and
+//     checks it with fstat: a regular file owned by the user with no group or other bits, else
+//     PellowError kLockBusyMessage;
 //   - tries a non-blocking exclusive flock; while it fails and the clock's date is before a
 //     deadline of 10 s after the first try, waits 0.1 s (the clock's sleep) and retries;
 //     past the deadline throws PellowError kLockTimeoutMessage;
@@ -33,6 +35,7 @@
 #include <utility>
 
 #include "PellowGitHub/Clock.h"
+#include "PrivateFiles/UniqueFd.h"
 
 namespace pellow {
 
@@ -47,16 +50,17 @@ inline constexpr std::string_view kLockTimeoutMessage =
 // destructor.
 class CredentialLockHold {
  public:
-  CredentialLockHold(CredentialLockHold&& other) noexcept
-      : descriptor_(std::exchange(other.descriptor_, -1)) {}
+  CredentialLockHold(CredentialLockHold&&) noexcept = default;
   CredentialLockHold& operator=(CredentialLockHold&&) = delete;
   CredentialLockHold(const CredentialLockHold&) = delete;
-  ~CredentialLockHold();
 
  private:
   friend class CredentialLock;
-  explicit CredentialLockHold(int descriptor) : descriptor_(descriptor) {}
-  int descriptor_;
+  // Takes the descriptor on which the caller holds the flock.
+  explicit CredentialLockHold(privatefiles::UniqueFd descriptor);
+  // Destroyed in reverse order: unlocked first, then closed.
+  privatefiles::UniqueFd descriptor_;
+  privatefiles::FlockHolder unlock_;
 };
 
 class CredentialLock {

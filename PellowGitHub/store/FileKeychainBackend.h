@@ -11,8 +11,9 @@
 // FileKeychainItem.h (label, accessibility and the secret's exact bytes).
 //
 // Rules:
-// - Folders. "PellowGitHub" and "Keychain" are created with mode 0700 on the first add (missing
-//   parents of Application Support too); reads, updates and deletes never create anything. Both
+// - Folders. "PellowGitHub" and "Keychain" are created with mode 0700, set after the mkdir so
+//   that the umask cannot change it, on the first add (missing parents of Application Support
+//   too); reads, updates and deletes never create anything. Both
 //   must be real directories (not symbolic links), owned by the user, with no group or other
 //   permission bit; an existing folder is used as it is, never repaired. Application Support
 //   itself may be a symbolic link (dotfile managers make it one).
@@ -21,11 +22,16 @@
 //   descriptor with O_NOFOLLOW, and checked with fstat on the open descriptor.
 // - A path that fails a check answers ioError (the credential layer shows its Keychain message);
 //   the store never follows, reads or changes what it refused.
-// - Atomic replace: the new item is written to a hidden temporary file (".<random>.tmp", 0600)
-//   in the Keychain folder, synced, then renamed over the item (update) or hard-linked to the
-//   item's name (add, which thereby never overwrites an item it did not expect), and the folder
-//   is synced. The temporary file is removed on every path out, so a failure leaves the old item
-//   exactly as it was.
+// - Atomic replace (PrivateFiles/AtomicFile.h): the new item is written to an anonymous file in
+//   the Keychain folder (O_TMPFILE; where the file system has none, a hidden ".<16 hex>.tmp"),
+//   mode 0600, synced, then given the item's name: over the old item (update), or only where no
+//   item has it (add, which thereby never overwrites an item it did not expect); then the folder
+//   is synced. A failure leaves the old item exactly as it was and no temporary file.
+// - No credential left behind: update, add and remove first delete every ".<16 hex>.tmp" regular
+//   file of the Keychain folder. Writers run under the credential lock, so such a file is what a
+//   writer killed mid-save left (it may hold a whole credential, refresh token included); after
+//   the next save or remove no copy of an interrupted save remains. A leftover that cannot be
+//   deleted answers ioError.
 // - update keeps the label and accessibility read from the existing item; only the data changes.
 // - A damaged item file (not in the item form, or larger than the store ever writes) reads as
 //   an item with empty data, so callers report an unreadable credential. Writers treat it as

@@ -9,13 +9,15 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/JsonText.h"
-#include "VeltraSuiteSetup/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleWalk.h"
 #include "VeltraSuiteSetup/bundle/FileDigest.h"
 #include "VeltraSuiteSetup/bundle/ManifestReader.h"
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
 namespace {
 
 using Json = nlohmann::json;

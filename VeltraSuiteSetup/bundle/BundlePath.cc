@@ -8,6 +8,8 @@
 #include <vector>
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
 namespace fs = std::filesystem;
 
 namespace {

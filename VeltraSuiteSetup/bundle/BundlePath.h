@@ -1,8 +1,8 @@
 // One path per bundle: resolved once, opened without following links, judged by who may change it.
 //
 //   const std::filesystem::path path = veltra::resolvedPath("apps/link/../Sorel.app");
-//   veltra::UniqueFd holder;
-//   veltra::UniqueFd bundle = veltra::openWithoutLinks(path, O_RDONLY | O_DIRECTORY, &holder);
+//   privatefiles::UniqueFd holder;
+//   privatefiles::UniqueFd bundle = veltra::openWithoutLinks(path, O_RDONLY | O_DIRECTORY, &holder);
 //   struct stat info;
 //   if (::fstat(holder.get(), &info) == 0 && veltra::safeHolder(info)) ...
 //
@@ -19,7 +19,7 @@
 
 #include <filesystem>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 
 namespace veltra {
 
@@ -39,11 +39,12 @@ std::filesystem::path resolvedPath(const std::filesystem::path& path);
 // "." and ".." are taken as the text reads them (resolvedPath keeps them only where no link
 // precedes them). `parent`, when given, receives the folder holding the last component. Returns an
 // invalid descriptor with errno set on failure (ELOOP or ENOTDIR for a link on the way).
-UniqueFd openWithoutLinks(const std::filesystem::path& path, int flags, UniqueFd* parent = nullptr);
+privatefiles::UniqueFd openWithoutLinks(const std::filesystem::path& path, int flags,
+                                        privatefiles::UniqueFd* parent = nullptr);
 
 // Opens `relative` below the open folder `folder` the same way, one component at a time.
-UniqueFd openBelow(int folder, const std::filesystem::path& relative, int flags,
-                   UniqueFd* parent = nullptr);
+privatefiles::UniqueFd openBelow(int folder, const std::filesystem::path& relative, int flags,
+                                 privatefiles::UniqueFd* parent = nullptr);
 
 // Whether only the caller or root can change an entry of a bundle with these attributes: owned by
 // the real user or root, not writable by group or others, no setuid or setgid bit.

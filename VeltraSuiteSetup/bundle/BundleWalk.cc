@@ -7,6 +7,8 @@
 #include <memory>
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
 namespace {
 
 // Deep enough for any real bundle, shallow enough that a hostile tree cannot exhaust the stack.

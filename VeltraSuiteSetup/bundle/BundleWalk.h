@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 
 namespace veltra {
 
@@ -25,12 +25,13 @@ class BundleVisitor {
   virtual bool folder(const std::string& relative, const struct stat& info) = 0;
   // A regular file, open for reading at offset 0; the visitor may keep the descriptor by moving
   // it out. False stops the walk.
-  virtual bool file(const std::string& relative, UniqueFd& fd, const struct stat& info) = 0;
+  virtual bool file(const std::string& relative, privatefiles::UniqueFd& fd,
+                    const struct stat& info) = 0;
 };
 
 // Walks everything below the open folder `root`. False, with `problem` naming the entry, at the
 // first symbolic link, device, FIFO, socket, unreadable entry, nesting deeper than 64 folders, or
 // when the visitor stops (then `problem` is left to the visitor when it set one).
-bool walkBundle(UniqueFd root, BundleVisitor& visitor, std::string& problem);
+bool walkBundle(privatefiles::UniqueFd root, BundleVisitor& visitor, std::string& problem);
 
 }  // namespace veltra

@@ -20,6 +20,8 @@
 #include "VeltraSuiteSetup/bundle/SealCheck.h"
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
 namespace fs = std::filesystem;
 
 namespace {

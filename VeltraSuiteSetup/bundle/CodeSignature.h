@@ -23,7 +23,7 @@
 #include <optional>
 #include <string_view>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
 #include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
@@ -33,7 +33,7 @@ namespace veltra {
 struct SealedBundle {
   std::filesystem::path path;      // the resolved path that was checked (resolvedPath of the url)
   std::optional<BundleInfo> info;  // from the Info.json bytes that were hashed
-  UniqueFd executable;             // the main executable that was hashed; invalid when none
+  privatefiles::UniqueFd executable;  // the main executable that was hashed; invalid when none
 };
 
 class SignatureVerifier {

@@ -12,6 +12,8 @@
 #include "VeltraSuiteSetup/bundle/BundleWalk.h"
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
 namespace {
 
 constexpr int kFileFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY;

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
 #include "VeltraSuiteSetup/bundle/ManifestReader.h"
 
@@ -23,14 +23,15 @@ namespace veltra {
 
 struct SealedContents {
   std::optional<BundleInfo> info;  // none without a readable Info.json of at most kMaxInfoSize
-  UniqueFd executable;             // invalid when the info names no regular file in Contents/MacOS
+  privatefiles::UniqueFd
+      executable;  // invalid when the info names no regular file in Contents/MacOS
 };
 
 // Checks the bundle open as `bundle` (a folder descriptor at offset 0) against `manifest`: the
 // folder itself and every entry below it pass sealedEntry (BundlePath.h), and the regular files
 // other than the two signature files are exactly the listed ones, each with its digest. nullopt
 // with `problem` naming the first fault otherwise.
-std::optional<SealedContents> checkSeal(UniqueFd bundle, const ManifestIndex& manifest,
-                                        std::string& problem);
+std::optional<SealedContents> checkSeal(privatefiles::UniqueFd bundle,
+                                        const ManifestIndex& manifest, std::string& problem);
 
 }  // namespace veltra

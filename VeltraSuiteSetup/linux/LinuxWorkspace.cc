@@ -18,12 +18,14 @@
 #include <string>
 #include <system_error>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
 extern char** environ;
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
 namespace fs = std::filesystem;
 
 namespace {

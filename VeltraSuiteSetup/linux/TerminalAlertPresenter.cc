@@ -7,20 +7,20 @@
 #include <optional>
 #include <system_error>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
+#include "PrivateFiles/WriteAll.h"
 
 namespace veltra {
+
+using privatefiles::UniqueFd;
+
 namespace {
 
 constexpr std::size_t kMaxAnswerLength = 4096;
 
 void writeAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw std::system_error(errno != 0 ? errno : EIO, std::generic_category());
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
+  if (const std::error_code error = privatefiles::writeAll(fd, text))
+    throw std::system_error(error);
 }
 
 // One line without its newline; nullopt at end of input before a newline.

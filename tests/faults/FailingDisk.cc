@@ -6,19 +6,30 @@
 //
 // FAULT_DISK_PATTERN: an fnmatch(3) pattern ("*" also crosses "/") matched against the absolute
 //   path of the file concerned: the open file behind a descriptor for write/pwrite/fsync/
-//   fdatasync (from /proc/self/fd), either name of rename/link, a relative name completed with
-//   its directory descriptor's path for the *at forms.
-// FAULT_DISK_OPS: any of write, fsync, rename, link, separated by commas ("fsync" also covers
-//   fdatasync). Unset or empty: all four.
+//   fdatasync (from /proc/self/fd; an anonymous file reads as "<folder>/#<inode> (deleted)"),
+//   either name of rename/link, the name given to open (for O_TMPFILE the folder's name, so
+//   "<folder>/."), a relative name completed with its directory descriptor's path for the *at
+//   forms.
+// FAULT_DISK_OPS: any of the following, separated by commas; "slow:<op>" delays that operation
+//   by FAULT_DISK_DELAY_MS (default 50) and then lets it go ahead, instead of failing it (a slow
+//   disk, on which a test can kill a writer in mid-write). Unset or empty: all of them fail.
+//   write    write, pwrite
+//   fsync    fsync, fdatasync
+//   rename   rename, renameat, renameat2
+//   link     link, linkat (also the link that names an anonymous file)
+//   create   an open that would make a new file: O_TMPFILE, or O_CREAT where nothing has the name
+//   tmpfile  an open with O_TMPFILE only: a file system without anonymous files
 // FAULT_DISK_ERRNO: the errno of a failure; default EIO.
 // With FAULT_DISK_PATTERN unset every call goes straight to the C library. The variables are read
 // on every call, so a test program that links this library can switch faults on and off.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,17 +43,23 @@ Function next(const char* name) {
   return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
-bool selected(std::string_view operation) {
+enum class Fault { none, fail, slow };
+
+// What FAULT_DISK_OPS asks for `operation`.
+Fault faultFor(std::string_view operation) {
   const char* ops = std::getenv("FAULT_DISK_OPS");
-  if (ops == nullptr || *ops == '\0') return true;
+  if (ops == nullptr || *ops == '\0') return Fault::fail;
   std::string_view list(ops);
   while (!list.empty()) {
     const std::size_t comma = list.find(',');
-    if (list.substr(0, comma) == operation) return true;
+    std::string_view item = list.substr(0, comma);
+    const bool slow = item.starts_with("slow:");
+    if (slow) item.remove_prefix(5);
+    if (item == operation) return slow ? Fault::slow : Fault::fail;
     if (comma == std::string_view::npos) break;
     list.remove_prefix(comma + 1);
   }
-  return false;
+  return Fault::none;
 }
 
 bool matches(const char* path) {
@@ -82,77 +99,131 @@ bool nameMatches(int directory, const char* name) {
   return matches(full);
 }
 
-int fail() {
+// Whether a call of `operation` on a path that `pathMatches` is to fail now (errno set). A
+// slow operation waits, then goes ahead.
+bool strikes(std::string_view operation, bool pathMatches) {
+  if (!pathMatches) return false;
+  switch (faultFor(operation)) {
+    case Fault::none:
+      return false;
+    case Fault::slow: {
+      const char* delay = std::getenv("FAULT_DISK_DELAY_MS");
+      ::usleep(static_cast<useconds_t>(delay != nullptr ? std::atoi(delay) : 50) * 1000);
+      return false;
+    }
+    case Fault::fail:
+      break;
+  }
   const char* code = std::getenv("FAULT_DISK_ERRNO");
   errno = code != nullptr ? std::atoi(code) : EIO;
-  return -1;
+  return true;
+}
+
+bool isTemporaryFile(int flags) { return (flags & O_TMPFILE) == O_TMPFILE; }
+
+// Whether an open of `name` with `flags` is to fail: one that would make a new file.
+bool openFails(int directory, const char* name, int flags) {
+  if (isTemporaryFile(flags)) {
+    const bool inFolder = nameMatches(directory, name);
+    return strikes("tmpfile", inFolder) || strikes("create", inFolder);
+  }
+  if ((flags & O_CREAT) == 0) return false;
+  struct stat existing {};
+  const bool makesFile =
+      ::fstatat(directory, name, &existing, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+  return strikes("create", makesFile && nameMatches(directory, name));
+}
+
+// The mode argument of open, present only with O_CREAT or O_TMPFILE.
+mode_t modeArgument(int flags, va_list arguments) {
+  return (flags & O_CREAT) != 0 || isTemporaryFile(flags) ? va_arg(arguments, mode_t) : 0;
+}
+
+// Every open goes to the C library's openat (open(name) is openat(AT_FDCWD, name)).
+int openAt(int directory, const char* name, int flags, mode_t mode) {
+  if (openFails(directory, name, flags)) return -1;
+  static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
+  return real(directory, name, flags, mode);
 }
 
 }  // namespace
 
 extern "C" {
 
+// The four names of open: the mode argument comes only with O_CREAT or O_TMPFILE.
+int open(const char* name, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = modeArgument(flags, arguments);
+  va_end(arguments);
+  return openAt(AT_FDCWD, name, flags, mode);
+}
+
+int open64(const char* name, int flags, ...) __attribute__((alias("open")));
+
+int openat(int directory, const char* name, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = modeArgument(flags, arguments);
+  va_end(arguments);
+  return openAt(directory, name, flags, mode);
+}
+
+int openat64(int directory, const char* name, int flags, ...) __attribute__((alias("openat")));
+
 ssize_t write(int fd, const void* buffer, size_t count) {
-  if (selected("write") && descriptorMatches(fd)) return fail();
+  if (strikes("write", descriptorMatches(fd))) return -1;
   static const auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
   return real(fd, buffer, count);
 }
 
 ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
-  if (selected("write") && descriptorMatches(fd)) return fail();
+  if (strikes("write", descriptorMatches(fd))) return -1;
   static const auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
   return real(fd, buffer, count, offset);
 }
 
 int fsync(int fd) {
-  if (selected("fsync") && descriptorMatches(fd)) return fail();
+  if (strikes("fsync", descriptorMatches(fd))) return -1;
   static const auto real = next<int (*)(int)>("fsync");
   return real(fd);
 }
 
 int fdatasync(int fd) {
-  if (selected("fsync") && descriptorMatches(fd)) return fail();
+  if (strikes("fsync", descriptorMatches(fd))) return -1;
   static const auto real = next<int (*)(int)>("fdatasync");
   return real(fd);
 }
 
 int rename(const char* from, const char* to) {
-  if (selected("rename") && (nameMatches(AT_FDCWD, from) || nameMatches(AT_FDCWD, to))) {
-    return fail();
-  }
+  if (strikes("rename", nameMatches(AT_FDCWD, from) || nameMatches(AT_FDCWD, to))) return -1;
   static const auto real = next<int (*)(const char*, const char*)>("rename");
   return real(from, to);
 }
 
 int renameat(int fromDirectory, const char* from, int toDirectory, const char* to) {
-  if (selected("rename") && (nameMatches(fromDirectory, from) || nameMatches(toDirectory, to))) {
-    return fail();
-  }
+  if (strikes("rename", nameMatches(fromDirectory, from) || nameMatches(toDirectory, to)))
+    return -1;
   static const auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
   return real(fromDirectory, from, toDirectory, to);
 }
 
 int renameat2(int fromDirectory, const char* from, int toDirectory, const char* to,
               unsigned flags) {
-  if (selected("rename") && (nameMatches(fromDirectory, from) || nameMatches(toDirectory, to))) {
-    return fail();
-  }
+  if (strikes("rename", nameMatches(fromDirectory, from) || nameMatches(toDirectory, to)))
+    return -1;
   static const auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
   return real(fromDirectory, from, toDirectory, to, flags);
 }
 
 int link(const char* from, const char* to) {
-  if (selected("link") && (nameMatches(AT_FDCWD, from) || nameMatches(AT_FDCWD, to))) {
-    return fail();
-  }
+  if (strikes("link", nameMatches(AT_FDCWD, from) || nameMatches(AT_FDCWD, to))) return -1;
   static const auto real = next<int (*)(const char*, const char*)>("link");
   return real(from, to);
 }
 
 int linkat(int fromDirectory, const char* from, int toDirectory, const char* to, int flags) {
-  if (selected("link") && (nameMatches(fromDirectory, from) || nameMatches(toDirectory, to))) {
-    return fail();
-  }
+  if (strikes("link", nameMatches(fromDirectory, from) || nameMatches(toDirectory, to))) return -1;
   static const auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
   return real(fromDirectory, from, toDirectory, to, flags);
 }

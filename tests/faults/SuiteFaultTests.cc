@@ -1,23 +1,30 @@
-// Faults under the consent store: a disk that fails writes, fsync or rename on ".suite-setup"
-// (through the failing_disk library, linked into this program and preloaded into the helper).
-// Every failed change must end in 512 (the helper: status 1, no output) with the old consent
-// file as it was, no temporary file left and "state.lock" free for the next writer.
+// Faults under the consent store: a disk that fails the steps of a write on ".suite-setup"
+// (through the failing_disk library, linked into this program and preloaded into the helper),
+// and writers killed in mid-write. Every failed change must end in 512 (the helper: status 1, no
+// output) with the old consent file as it was, no temporary file left and "state.lock" free for
+// the next writer; what a killed writer left is gone after the next update.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "VeltraSuiteSetup/CocoaError.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 
+#include "tests/faults/FailingDisk.h"
 #include "tests/suite/SuiteTestSupport.h"
 
 namespace veltra {
@@ -27,46 +34,7 @@ namespace fs = std::filesystem;
 namespace S = VeltraSuiteSetup;
 using namespace test::ids;
 
-// Sets the failing disk's variables in this process (and so in the helpers it starts) for as
-// long as it lives.
-class FailingDisk {
- public:
-  FailingDisk(const fs::path& folder, const char* ops, bool preload = false) {
-    ::setenv("FAULT_DISK_PATTERN", (folder.string() + "/*").c_str(), 1);
-    ::setenv("FAULT_DISK_OPS", ops, 1);
-    ::setenv("FAULT_DISK_ERRNO", "28", 1);  // ENOSPC
-    if (preload) {
-      ::setenv("LD_PRELOAD", FAILING_DISK_PATH, 1);
-      // A sanitized helper must accept a library loaded ahead of its runtime.
-      const char* options = std::getenv("ASAN_OPTIONS");
-      if (options != nullptr) savedSanitizerOptions_ = options;
-      ::setenv("ASAN_OPTIONS",
-               (savedSanitizerOptions_.empty() ? "" : savedSanitizerOptions_ + ":")
-                   .append("verify_asan_link_order=0")
-                   .c_str(),
-               1);
-      preloaded_ = true;
-    }
-  }
-  ~FailingDisk() {
-    for (const char* name : {"FAULT_DISK_PATTERN", "FAULT_DISK_OPS", "FAULT_DISK_ERRNO"}) {
-      ::unsetenv(name);
-    }
-    if (!preloaded_) return;
-    ::unsetenv("LD_PRELOAD");
-    if (savedSanitizerOptions_.empty()) {
-      ::unsetenv("ASAN_OPTIONS");
-    } else {
-      ::setenv("ASAN_OPTIONS", savedSanitizerOptions_.c_str(), 1);
-    }
-  }
-  FailingDisk(const FailingDisk&) = delete;
-  FailingDisk& operator=(const FailingDisk&) = delete;
-
- private:
-  std::string savedSanitizerOptions_;
-  bool preloaded_ = false;
-};
+using testkit::FailingDisk;
 
 class ConsentStoreFaults : public testing::Test {
  protected:
@@ -107,8 +75,13 @@ TEST_F(ConsentStoreFaults, FailedWriteKeepsTheOldFileAndFreesTheLock) {
     const char* ops;
     bool existing;  // a consent file to replace, or the first one
   };
+  // With "tmpfile" the disk makes no anonymous files: every step of the named way, too.
   const Case cases[] = {
-      {"write", true}, {"fsync", true}, {"rename", true}, {"write", false}, {"rename", false}};
+      {"write", true},         {"fsync", true},           {"rename", true},
+      {"create", true},        {"link,rename", true},     {"tmpfile,write", true},
+      {"tmpfile,fsync", true}, {"tmpfile,rename", true},  {"write", false},
+      {"rename", false},       {"tmpfile,rename", false},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.ops) + (c.existing ? ", replacing" : ", first file"));
     fs::remove_all(state);
@@ -134,6 +107,50 @@ TEST_F(ConsentStoreFaults, FailedWriteKeepsTheOldFileAndFreesTheLock) {
   }
 }
 
+// A writer killed at a random moment leaves temporary files that the next update removes. The
+// disk is slow where the file is written (fsync and rename take 40 ms) so that kills land in
+// mid-write; with "tmpfile" it makes no anonymous files.
+TEST_F(ConsentStoreFaults, KilledWritersLeaveNoTemporaryFileBehind) {
+  const char* const disks[] = {"slow:fsync,slow:rename", "tmpfile,slow:fsync,slow:rename"};
+  constexpr int kKills = 8;
+  std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> delayMs(0, 200);
+  int leftovers = 0;  // temporary files found before the next update
+  for (const char* ops : disks) {
+    SCOPED_TRACE(ops);
+    fs::remove_all(state);
+    S::approvePair(kPellow, kSorel, registry);
+    for (int kill = 0; kill < kKills; ++kill) {
+      const pid_t writer = ::fork();
+      if (writer == 0) {
+        ::setenv("FAULT_DISK_DELAY_MS", "40", 1);
+        const FailingDisk disk(state, ops);
+        try {
+          // Every update writes the file again, also when nothing changed.
+          for (;;) S::update(registry, [](VeltraSuiteConsent&) {});
+        } catch (...) {
+          ::_exit(1);
+        }
+      }
+      ASSERT_GT(writer, 0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
+      ::kill(writer, SIGKILL);
+      int status = 0;
+      ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+      ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own";
+    }
+    for (const std::string& name : stateEntries()) leftovers += name.ends_with(".tmp") ? 1 : 0;
+
+    S::approvePair(kPellow, kKesta, registry);
+    EXPECT_EQ(stateEntries(), (std::set<std::string>{"consent-v1.json", "state.lock"}));
+    EXPECT_TRUE(S::read(registry).permits(kPellow, kSorel, S::team()));
+    EXPECT_TRUE(S::read(registry).permits(kPellow, kKesta, S::team()));
+    EXPECT_TRUE(lockFree());
+  }
+  // Without leftovers for the next update to remove, the cases above would prove little.
+  EXPECT_GT(leftovers, 0);
+}
+
 TEST_F(ConsentStoreFaults, HelperFailsQuietlyAndTheNextRunConnects) {
   if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
   const fs::path apps = dir / "apps";
@@ -154,7 +171,7 @@ TEST_F(ConsentStoreFaults, HelperFailsQuietlyAndTheNextRunConnects) {
   const auto before = consentBytes();
   const auto entries = stateEntries();
 
-  for (const char* ops : {"write", "fsync", "rename"}) {
+  for (const char* ops : {"write", "fsync", "rename", "tmpfile,rename"}) {
     SCOPED_TRACE(ops);
     testkit::ProcessResult failed;
     {

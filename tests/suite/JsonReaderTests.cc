@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
 #include "VeltraSuiteSetup/bundle/ManifestReader.h"
@@ -16,6 +16,8 @@
 
 namespace veltra {
 namespace {
+
+using privatefiles::UniqueFd;
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;

@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include <thread>
-#include "VeltraSuiteSetup/UniqueFd.h"
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
 #include "VeltraSuiteSetup/linux/LinuxMainBundle.h"
@@ -23,6 +23,8 @@
 
 namespace veltra {
 namespace {
+
+using privatefiles::UniqueFd;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
