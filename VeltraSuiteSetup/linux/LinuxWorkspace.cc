@@ -43,20 +43,23 @@ std::optional<std::string> readLink(const std::string& path) {
 }
 
 // The umask this process started with, read from /proc (reading it with umask() would change
-// it for a moment under other threads); -1 when it cannot be read.
+// it for a moment under other threads); -1 when it cannot be read. Plain reads: this runs while
+// the program's static objects are being made.
 int readUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.starts_with("Umask:")) {
-      try {
-        return std::stoi(line.substr(6), nullptr, 8);
-      } catch (...) {
-        return -1;
-      }
-    }
+  const UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  if (!fd) return -1;
+  std::string status;
+  std::array<char, 4096> buffer{};
+  ssize_t got = 0;
+  while ((got = ::read(fd.get(), buffer.data(), buffer.size())) > 0) {
+    status.append(buffer.data(), static_cast<std::size_t>(got));
   }
-  return -1;
+  const std::size_t at = status.find("\nUmask:");
+  if (at == std::string::npos) return -1;
+  const char* digits = status.c_str() + at + 7;
+  char* end = nullptr;
+  const long mask = std::strtol(digits, &end, 8);
+  return end == digits || mask < 0 || mask > 0777 ? -1 : static_cast<int>(mask);
 }
 const int startUmask = readUmask();
 
