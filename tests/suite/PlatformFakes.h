@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "VeltraSuiteSetup/Discovery.h"
 #include "VeltraSuiteSetup/Platform.h"
 
 namespace veltra::test {
@@ -34,10 +35,9 @@ class FakeWorkspace final : public Workspace {
     if (it == registry.end()) return std::nullopt;
     return it->second;
   }
-  void openApplication(const std::filesystem::path& bundle,
-                       const OpenConfiguration& configuration) override {
+  void openApplication(const CheckedApp& app, const OpenConfiguration& configuration) override {
     if (openError) throw std::system_error(*openError);
-    opened.push_back({bundle, configuration});
+    opened.push_back({app.path(), configuration});
   }
   void setAccessoryActivationPolicy() override { ++accessoryCalls; }
 };
@@ -67,6 +67,17 @@ class FakeMainBundle final : public MainBundle {
   std::optional<std::filesystem::path> bundleURL() override { return url; }
 };
 
+// An app the fake verifier passed: its path made absolute, no executable.
+class FakeCheckedApp final : public CheckedApp {
+ public:
+  explicit FakeCheckedApp(std::filesystem::path path) : path_(std::move(path)) {}
+  const std::filesystem::path& path() const override { return path_; }
+  int executable() const override { return -1; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 // Verifies exactly the (path, bundle id) pairs it was given.
 class FakeVerifier final : public CodeVerifier {
  public:
@@ -76,9 +87,11 @@ class FakeVerifier final : public CodeVerifier {
   void add(const std::filesystem::path& path, const std::string& bundleId) {
     genuine.insert({path.string(), bundleId});
   }
-  bool verified(const std::filesystem::path& url, std::string_view bundleId) override {
+  std::shared_ptr<const CheckedApp> check(const std::filesystem::path& url,
+                                          std::string_view bundleId) override {
     calls.emplace_back(url.string(), std::string(bundleId));
-    return genuine.contains({url.string(), std::string(bundleId)});
+    if (!genuine.contains({url.string(), std::string(bundleId)})) return nullptr;
+    return std::make_shared<FakeCheckedApp>(absolutePath(url));
   }
 };
 
