@@ -26,7 +26,7 @@ GitHubDesktop::GitHubDesktop(std::shared_ptr<GitHubTransport> transport_, GitHub
 GitHubCredential GitHubDesktop::credential(std::optional<std::int64_t> account) {
   // Load, check, renew and store under one hold of the lock: a second process waits and then
   // loads the renewed credential, so a refresh token is never spent twice.
-  return CredentialLock(*clock_).run([&]() -> GitHubCredential {
+  return CredentialLock(*clock_, keychain.lockFolder()).run([&]() -> GitHubCredential {
     std::optional<GitHubCredential> stored = keychain.load();
     if (!stored) throw PellowError(kSignInMessage);
     if (account && stored->accountID != account) throw PellowError(kSignInMessage);

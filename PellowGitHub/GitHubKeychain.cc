@@ -54,6 +54,8 @@ void GitHubKeychain::save(const GitHubCredential& credential) const {
   }
 }
 
+std::filesystem::path GitHubKeychain::lockFolder() const { return backend_->lockFolder(); }
+
 void GitHubKeychain::deleteItem() const {
   const KeychainStatus status = backend_->remove(key());
   if (status != KeychainStatus::success && status != KeychainStatus::itemNotFound) {

@@ -3,8 +3,8 @@
 //
 //   GitHubKeychain keychain(std::string(config::kKeychainService), makeDefaultKeychainBackend());
 //   if (std::optional<GitHubCredential> c = keychain.load()) ...
-//   keychain.save(credential);      // inside the credential lock
-//   keychain.deleteItem();          // inside the credential lock
+//   CredentialLock(clock, keychain.lockFolder()).run([&] { keychain.save(credential); });
+//   CredentialLock(clock, keychain.lockFolder()).run([&] { keychain.deleteItem(); });
 //
 // The item's data is the credential's compact JSON form. The first save adds the item with the
 // label "Pellow GitHub sign-in" and the accessibility "when unlocked, this device only"; later
@@ -21,6 +21,7 @@
 // synchronised for use from several threads at once (the helper has one).
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,9 @@ class GitHubKeychain {
   // Deletes the item; deleting a missing item succeeds. ("delete" is a C++ keyword, hence the
   // name.)
   void deleteItem() const;
+
+  // Where the credential lock of this store lives (KeychainBackend::lockFolder()).
+  std::filesystem::path lockFolder() const;
 
  private:
   KeychainItemKey key() const;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,13 @@ class KeychainBackend {
 
   // Deletes the item; itemNotFound when there is none.
   virtual KeychainStatus remove(const KeychainItemKey& key) = 0;
+
+  // The folder of the credential lock that serialises every change of this store across
+  // processes: all processes that use the same store must be given the same folder. By default
+  // the "PellowGitHub" folder in Application Support, where the file store keeps its items; the
+  // Secret Service backend answers the user's runtime folder instead, which does not depend on a
+  // process's XDG_DATA_HOME or HOME. May throw std::runtime_error (no home folder at all).
+  virtual std::filesystem::path lockFolder();
 };
 
 // The backend the helper uses on this machine: the Secret Service when a D-Bus session bus is

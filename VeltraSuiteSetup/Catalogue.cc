@@ -1,7 +1,6 @@
 #include "VeltraSuiteSetup/Catalogue.h"
 
 #include <algorithm>
-#include <memory>
 
 #include "VeltraSuiteSetup/bundle/CodeSignature.h"
 
@@ -44,15 +43,8 @@ bool VeltraSuiteSetup::identity(std::string_view identityText, std::string_view 
 
 bool VeltraSuiteSetup::verified(const std::filesystem::path& url, std::string_view bundleId) {
   if (!isCatalogueApp(bundleId)) return false;
-  static const std::unique_ptr<SignatureVerifier> verifier =
-      []() -> std::unique_ptr<SignatureVerifier> {
-    try {
-      return std::make_unique<SignatureVerifier>(builtInTrustAnchors());
-    } catch (...) {
-      return nullptr;  // an unusable anchor trusts nothing
-    }
-  }();
-  return verifier && verifier->verify(url, bundleId, team());
+  const SignatureVerifier* verifier = SignatureVerifier::builtIn();
+  return verifier != nullptr && verifier->verify(url, bundleId, team());
 }
 
 }  // namespace veltra

@@ -36,8 +36,12 @@ bool identity(std::string_view identityText, std::string_view belongsTo);
 
 // Whether the bundle at `url` (or the bundle enclosing the file `url`, which must then be
 // sealed too) is a catalogue app `bundleId` signed by the suite team with the built-in trust
-// anchor, unmodified. Never throws. A non-catalogue id gives false without touching the disk;
-// no result is cached.
+// anchor, unmodified, and out of reach of other users: neither the bundle's entries nor the
+// folder holding it may be owned by a user other than the caller or root or be writable by group
+// or others (a sticky holding folder such as /tmp excepted), and no entry may carry a setuid or
+// setgid bit. A `url` that runs through a symbolic link is resolved once and checked at its
+// physical path. Never throws. A non-catalogue id gives false without touching the disk; no
+// result is cached.
 bool verified(const std::filesystem::path& url, std::string_view bundleId);
 
 }  // namespace veltra::VeltraSuiteSetup

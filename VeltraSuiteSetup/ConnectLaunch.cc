@@ -9,6 +9,7 @@
 #include "VeltraSuiteSetup/ConsentStore.h"
 #include "VeltraSuiteSetup/Discovery.h"
 #include "VeltraSuiteSetup/PairRules.h"
+#include "VeltraSuiteSetup/bundle/BundlePath.h"
 
 namespace veltra {
 namespace fs = std::filesystem;
@@ -21,9 +22,19 @@ const VeltraInstalledApp* find(const std::vector<VeltraInstalledApp>& apps, std:
   return it == apps.end() ? nullptr : &*it;
 }
 
-// "." and ".." removed, no trailing "/": two spellings of one folder compare equal.
+// Links resolved, "." and ".." removed, no trailing "/": two spellings of one folder compare
+// equal, also when one runs through a symbolic link (/proc names running executables by their
+// physical paths).
 fs::path standardised(const fs::path& path) {
-  return absolutePath(absolutePath(path).lexically_normal());
+  return absolutePath(resolvedPath(path).lexically_normal());
+}
+
+const CheckedInstalledApp* findChecked(const std::vector<CheckedInstalledApp>& apps,
+                                       std::string_view id) {
+  const auto it = std::find_if(apps.begin(), apps.end(), [id](const CheckedInstalledApp& entry) {
+    return entry.app.bundleId == id;
+  });
+  return it == apps.end() ? nullptr : &*it;
 }
 
 }  // namespace
@@ -68,15 +79,16 @@ void VeltraSuiteSetup::launchDestination(std::string_view local, std::string_vie
   if (std::find(removed.begin(), removed.end(), pair(local, remote)) != removed.end()) {
     throw cocoaError(CocoaError::fileReadNoPermission);
   }
-  const auto apps = installed(local, appURL, isolated, platform);
-  if (find(apps, local) == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
-  const VeltraInstalledApp* target = find(apps, remote);
+  const auto apps = installedChecked(local, appURL, isolated, platform);
+  if (findChecked(apps, local) == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
+  const CheckedInstalledApp* target = findChecked(apps, remote);
   if (target == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
 
-  if (isRunning(remote, target->path, isolated, platform)) return;
+  if (isRunning(remote, target->app.path, isolated, platform)) return;
   if (stop.stop_requested())
     throw std::system_error(std::make_error_code(std::errc::operation_canceled));
-  platform.workspace.openApplication(target->path, OpenConfiguration{false, isolated});
+  // The bundle as discovery checked it: what starts is what was checked.
+  platform.workspace.openApplication(*target->checked, OpenConfiguration{false, isolated});
 }
 
 void VeltraSuiteSetup::launchDestination(std::string_view local, std::string_view remote,

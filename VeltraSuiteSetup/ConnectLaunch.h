@@ -29,7 +29,8 @@ void connectPair(std::string_view local, std::string_view remote,
 // Makes sure `remote` runs: throws 257 (same ids, outside the catalogue, removed or blocked
 // pair), the store's errors, 260 (either app not installed and verified); returns when a
 // verified copy runs (in isolated mode: the one next to the caller); otherwise opens it in the
-// background (a new instance in isolated mode) and passes the open error on. A stop requested
+// background (a new instance in isolated mode), starting the bundle exactly as discovery checked
+// it, and passes the open error on. A stop requested
 // on `stop` before the open throws std::system_error(ECANCELED) and opens nothing.
 void launchDestination(std::string_view local, std::string_view remote,
                        const std::filesystem::path& appURL, const std::filesystem::path& registry,
@@ -38,8 +39,9 @@ void launchDestination(std::string_view local, std::string_view remote,
                        const std::filesystem::path& appURL, const std::filesystem::path& registry,
                        bool isolated);
 
-// Whether a verified copy of `bundleId` runs; in isolated mode only one whose bundle is
-// `path` (standardised) counts. Reads a fresh running-application list.
+// Whether a verified copy of `bundleId` runs; in isolated mode only one whose bundle is `path`
+// counts, both compared with links resolved and "." and ".." removed. Reads a fresh
+// running-application list.
 bool isRunning(std::string_view bundleId, const std::filesystem::path& path, bool isolated,
                VeltraPlatform& platform);
 

@@ -6,45 +6,57 @@
 #include <nlohmann/json.hpp>
 
 #include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/JsonText.h"
+#include "VeltraSuiteSetup/bundle/BundlePath.h"
 
 namespace veltra {
 namespace fs = std::filesystem;
 
-fs::path absolutePath(const fs::path& path) {
-  std::string text = fs::absolute(path).string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
 bool isIsolated(const fs::path& registry) {
   return !absolutePath(registry).string().ends_with("VeltraIntegration/registry/v1");
+}
+
+std::vector<CheckedInstalledApp> VeltraSuiteSetup::installedChecked(std::string_view local,
+                                                                    const fs::path& appURL,
+                                                                    bool isolated,
+                                                                    VeltraPlatform& platform) {
+  std::vector<CheckedInstalledApp> apps;
+  for (const std::string& bundleId : sortedCatalogueIds()) {
+    const std::string& name = names().at(bundleId);
+    const std::string bundleName = name + ".app";
+    // An app that cannot be located is simply absent; discovery itself never fails.
+    try {
+      std::shared_ptr<const CheckedApp> checked;
+      if (bundleId == local) {
+        checked = platform.verifier.check(appURL, bundleId);
+      } else if (isolated) {
+        // Next to the caller as it really lies, not next to the link it was reached through.
+        checked =
+            platform.verifier.check(resolvedPath(appURL).parent_path() / bundleName, bundleId);
+      } else {
+        // The copy in the standard folder, as checked, is the candidate when it passes.
+        checked = platform.verifier.check(platform.applicationsFolder / bundleName, bundleId);
+        if (!checked) {
+          if (const auto url = platform.workspace.urlForApplication(bundleId)) {
+            checked = platform.verifier.check(*url, bundleId);
+          }
+        }
+      }
+      if (checked) {
+        apps.push_back({{bundleId, name, checked->path().string()}, std::move(checked)});
+      }
+    } catch (...) {
+    }
+  }
+  return apps;
 }
 
 std::vector<VeltraInstalledApp> VeltraSuiteSetup::installed(std::string_view local,
                                                             const fs::path& appURL, bool isolated,
                                                             VeltraPlatform& platform) {
   std::vector<VeltraInstalledApp> apps;
-  for (const std::string& bundleId : sortedCatalogueIds()) {
-    const std::string& name = names().at(bundleId);
-    const std::string bundleName = name + ".app";
-    // An app that cannot be located is simply absent; discovery itself never fails.
-    try {
-      std::optional<fs::path> candidate;
-      if (bundleId == local) {
-        candidate = appURL;
-      } else if (isolated) {
-        candidate = absolutePath(appURL).parent_path() / bundleName;
-      } else if (const fs::path standard = platform.applicationsFolder / bundleName;
-                 platform.verifier.verified(standard, bundleId)) {
-        candidate = standard;
-      } else {
-        candidate = platform.workspace.urlForApplication(bundleId);
-      }
-      if (candidate && platform.verifier.verified(*candidate, bundleId)) {
-        apps.push_back({bundleId, name, absolutePath(*candidate).string()});
-      }
-    } catch (...) {
-    }
+  for (CheckedInstalledApp& entry : installedChecked(local, appURL, isolated, platform)) {
+    apps.push_back(std::move(entry.app));
   }
   return apps;
 }
@@ -59,7 +71,7 @@ std::string VeltraInstalledApp::encoded() const {
 }
 
 VeltraInstalledApp VeltraInstalledApp::decoded(std::string_view bytes) {
-  const auto object = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  const nlohmann::json object = parseJsonText(bytes);
   if (!object.is_object()) throw DecodingError("expected a JSON object");
   auto text = [&object](const char* key) {
     const auto it = object.find(key);

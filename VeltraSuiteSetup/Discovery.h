@@ -11,6 +11,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,8 +33,16 @@ struct VeltraInstalledApp {
   static VeltraInstalledApp decoded(std::string_view bytes);
 };
 
+// One installed app with the bundle that was checked for it, held open so that a launch starts
+// what was checked.
+struct CheckedInstalledApp {
+  VeltraInstalledApp app;
+  std::shared_ptr<const CheckedApp> checked;
+};
+
 // The absolute form of `path` (relative to the working directory) without trailing "/". Nothing
-// is resolved: "." and ".." and symbolic links stay as written.
+// is resolved: "." and ".." and symbolic links stay as written. (The code-signature check
+// resolves a path that runs through a link once; discovery lists the path it checked.)
 std::filesystem::path absolutePath(const std::filesystem::path& path);
 
 // Whether `registry` is the suite's shared registry folder: its path ends with
@@ -44,13 +53,19 @@ namespace VeltraSuiteSetup {
 
 // The installed, verified catalogue apps in bundle-id order, one candidate location each: `local`
 // at `appURL`; in isolated mode the others next to it; otherwise in the standard applications
-// folder, else where the workspace finds them. Never throws. The overload without a platform uses
+// folder, else where the workspace finds them. Each path is the one the check resolved and
+// checked (CheckedApp::path). Never throws. The overload without a platform uses
 // VeltraPlatform::system().
 std::vector<VeltraInstalledApp> installed(std::string_view local,
                                           const std::filesystem::path& appURL, bool isolated,
                                           VeltraPlatform& platform);
 std::vector<VeltraInstalledApp> installed(std::string_view local,
                                           const std::filesystem::path& appURL, bool isolated);
+
+// installed() with the checked bundles.
+std::vector<CheckedInstalledApp> installedChecked(std::string_view local,
+                                                  const std::filesystem::path& appURL,
+                                                  bool isolated, VeltraPlatform& platform);
 
 // The ids of `apps` sorted ascending and joined by "|".
 std::string installedSetKey(const std::vector<VeltraInstalledApp>& apps);

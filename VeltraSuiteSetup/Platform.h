@@ -11,6 +11,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,21 @@ struct OpenConfiguration {
   bool createsNewApplicationInstance = false;  // start a new process even if one runs
 };
 
+// An app bundle that passed the code-signature check, held open as it was checked: opening it
+// starts the very executable that was checked, whatever is renamed or replaced on disk meanwhile.
+// Immutable; safe to share between threads.
+class CheckedApp {
+ public:
+  virtual ~CheckedApp() = default;
+  // The path that was checked: absolute, without trailing "/"; where the given path ran through a
+  // symbolic link, its physical form. The same path serves the listing, the running test and the
+  // launch.
+  virtual const std::filesystem::path& path() const = 0;
+  // The bundle's main executable (Contents/MacOS/<CFBundleExecutable>) open as it was hashed, or
+  // -1 when the bundle names none. Owned by this object.
+  virtual int executable() const = 0;
+};
+
 class Workspace {
  public:
   virtual ~Workspace() = default;
@@ -37,10 +53,10 @@ class Workspace {
   virtual std::vector<RunningApplication> runningApplications() = 0;
   // The bundle that the system would launch for `bundleId`, or none.
   virtual std::optional<std::filesystem::path> urlForApplication(std::string_view bundleId) = 0;
-  // Starts the bundle's executable without arguments and returns once it has started; throws
-  // std::system_error (the exec or fork error) when it cannot be started.
-  virtual void openApplication(const std::filesystem::path& bundle,
-                               const OpenConfiguration& configuration) = 0;
+  // Starts the checked app's executable without arguments and returns once it has started;
+  // throws std::system_error (the exec or fork error; ENOEXEC without an executable) when it
+  // cannot be started.
+  virtual void openApplication(const CheckedApp& app, const OpenConfiguration& configuration) = 0;
   // Makes the process an accessory application (no Dock icon, no menu bar) where that means
   // anything.
   virtual void setAccessoryActivationPolicy() = 0;
@@ -76,7 +92,14 @@ class MainBundle {
 class CodeVerifier {
  public:
   virtual ~CodeVerifier() = default;
-  virtual bool verified(const std::filesystem::path& url, std::string_view bundleId) = 0;
+  // The app at `url` when it is genuine for `bundleId`, held open as it was checked; nullptr
+  // otherwise. Never throws.
+  virtual std::shared_ptr<const CheckedApp> check(const std::filesystem::path& url,
+                                                  std::string_view bundleId) = 0;
+  // Whether check() finds the app genuine.
+  bool verified(const std::filesystem::path& url, std::string_view bundleId) {
+    return check(url, bundleId) != nullptr;
+  }
 };
 
 struct VeltraPlatform {

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/JsonText.h"
 #include "VeltraSuiteSetup/PairRules.h"
 
 namespace veltra {
@@ -116,12 +117,9 @@ std::string VeltraSuiteConsent::encoded() const {
 }
 
 VeltraSuiteConsent VeltraSuiteConsent::decoded(std::string_view bytes) {
-  Json object;
-  try {
-    object = Json::parse(bytes.begin(), bytes.end());
-  } catch (const Json::exception& error) {
-    throw DecodingError(std::string("not valid JSON: ") + error.what());
-  }
+  std::string problem;
+  const Json object = parseJsonText(bytes, &problem);
+  if (object.is_discarded()) throw DecodingError("not valid JSON: " + problem);
   if (!object.is_object()) throw DecodingError("expected a JSON object");
 
   VeltraSuiteConsent record;

@@ -4,8 +4,8 @@
     report.py OUT_DIR
 
 Reads OUT_DIR/rows.tsv (one line per table row, written by run.sh's `row`), hyperfine's JSON
-exports OUT_DIR/NAME.json and OUT_DIR/rss.tsv (peak resident set per benchmark, KiB), and
-prints the table. A ratio is always of medians from the same hyperfine call:
+exports OUT_DIR/NAME.json, OUT_DIR/rss.tsv (peak resident set per benchmark, KiB) and
+OUT_DIR/dbus.tsv (D-Bus messages of one run, when present), and prints the tables. A ratio is always of medians from the same hyperfine call:
     time:       subject / (factor x anchor)   the target is an upper bound
     throughput: factor x anchor / subject     the target is a lower bound
 """
@@ -67,6 +67,17 @@ def main():
     if missed:
         print()
         print("Targets missed: " + "; ".join(missed) + ".")
+    messages = os.path.join(out, "dbus.tsv")
+    if os.path.exists(messages):
+        print()
+        print("D-Bus messages of one run (every message on the private bus meanwhile):")
+        print()
+        print("| Run | Messages |")
+        print("|---|---:|")
+        with open(messages) as f:
+            for line in f:
+                label, count = line.rstrip("\n").split("\t")
+                print("| %s | %s |" % (label, count))
 
 
 if __name__ == "__main__":

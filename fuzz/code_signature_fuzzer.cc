@@ -51,6 +51,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                           std::make_unique<veltra::SignatureVerifier>(veltra::fuzz::kTrustAnchor)};
   fixture = &instance;
   std::filesystem::create_directories(fixture->bundle / "Contents" / "_CodeSignature");
+  // Only the owner may write a genuine bundle, whatever the umask made these folders.
+  for (const auto* folder : {"", "Contents", "Contents/_CodeSignature"}) {
+    std::filesystem::permissions(fixture->bundle / folder, std::filesystem::perms(0755));
+  }
   writeFile(fixture->bundle / veltra::kManifestPath, kManifest);
   std::atexit([] {
     std::error_code ignored;

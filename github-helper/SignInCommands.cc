@@ -88,12 +88,18 @@ nlohmann::json saveCommand(CommandContext& context, const nlohmann::json& reques
   // Not a credential object (null, a string, a wrong field type): the decoder's error, shown as
   // the generic message.
   const GitHubCredential credential = GitHubCredential::fromJSON(*given);
-  CredentialLock(context.desktop.clock()).run([&] { context.desktop.keychain.save(credential); });
+  const GitHubKeychain& keychain = context.desktop.keychain;
+  CredentialLock(context.desktop.clock(), keychain.lockFolder()).run([&] {
+    keychain.save(credential);
+  });
   return accountSummary(&credential);
 }
 
 nlohmann::json disconnectCommand(CommandContext& context, const nlohmann::json&) {
-  CredentialLock(context.desktop.clock()).run([&] { context.desktop.keychain.deleteItem(); });
+  const GitHubKeychain& keychain = context.desktop.keychain;
+  CredentialLock(context.desktop.clock(), keychain.lockFolder()).run([&] {
+    keychain.deleteItem();
+  });
   return {{"signedIn", false}};
 }
 

@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libicu-dev uuid-dev
   libsecret-1-dev libglib2.0-dev libgtk-3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  gnome-keyring dbus dbus-x11 libsecret-tools xvfb xauth xdotool at-spi2-core
+  gnome-keyring keepassxc dbus dbus-x11 libsecret-tools xvfb xauth xdotool at-spi2-core
   lintian
 )
 if [ "${1:-}" = "--bench" ]; then packages+=(hyperfine gh time curl); fi

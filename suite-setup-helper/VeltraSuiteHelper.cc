@@ -25,11 +25,14 @@ std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>
     const auto app = value(args, "--app");
     const auto registryValue = value(args, "--registry");
     if (!app || !registryValue) return std::nullopt;
-    const std::filesystem::path appURL = absolutePath(*app);
     const std::filesystem::path registry = absolutePath(*registryValue);
 
-    // Nothing is touched before the caller has proved to be a genuine Pellow.
-    if (!platform.verifier.verified(appURL, kLocal)) return std::nullopt;
+    // Nothing is touched before the caller has proved to be a genuine Pellow. The path the
+    // check resolved (physical where "--app" runs through a link) is the one every later step
+    // uses, so that the siblings checked, listed, matched and launched lie where it really is.
+    const auto caller = platform.verifier.check(absolutePath(*app), kLocal);
+    if (!caller) return std::nullopt;
+    const std::filesystem::path appURL = caller->path();
     platform.workspace.setAccessoryActivationPolicy();
     const bool isolated = isIsolated(registry);
 

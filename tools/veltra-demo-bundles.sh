@@ -46,5 +46,8 @@ for app in Pellow:com.pemberhollo.pellow Sorel:com.pemberhollo.sorel Kesta:com.p
   cp "$executable" "$bundle/Contents/MacOS/$name"
   printf '%s demo bundle\n' "$name" > "$bundle/Contents/Resources/about.txt"
   "$build/bin/veltra-codesign" --key "$pki/signing.key" --cert "$pki/signing.pem" "$bundle"
+  # A bundle that group or others may change is not genuine, whatever the umask made it.
+  chmod -R go-w "$bundle"
 done
+chmod go-w "$out/apps"
 echo "$out/apps: six signed suite apps; registry: $out/registry"

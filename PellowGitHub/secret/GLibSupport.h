@@ -82,6 +82,33 @@ class TimeBudget {
   std::int64_t left_;
 };
 
+// Iterates `context` until `done` becomes true or `microseconds` have passed; returns `done`.
+inline bool iterateUntil(GMainContext* context, const bool& done, std::int64_t microseconds) {
+  if (done) return true;
+  bool expired = microseconds <= 0;
+  GSource* timer = g_timeout_source_new(static_cast<guint>((microseconds + 999) / 1000));
+  g_source_set_callback(
+      timer,
+      [](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &expired, nullptr);
+  g_source_attach(timer, context);
+  while (!done && !expired) g_main_context_iteration(context, TRUE);
+  g_source_destroy(timer);
+  g_source_unref(timer);
+  return done;
+}
+
+// iterateUntil() within what is left of `budget`, which pays for the time spent.
+inline bool iterateUntil(GMainContext* context, const bool& done, TimeBudget& budget) {
+  const std::int64_t began = g_get_monotonic_time();
+  const bool finished = iterateUntil(context, done, budget.left());
+  budget.spend(g_get_monotonic_time() - began);
+  return finished;
+}
+
 class AsyncDeadline {
  public:
   AsyncDeadline(GMainContext* context, TimeBudget& budget) : context_(context), budget_(budget) {}
@@ -137,21 +164,8 @@ class AsyncDeadline {
     }
   };
 
-  static gboolean expire(gpointer data) {
-    *static_cast<bool*>(data) = true;
-    return G_SOURCE_REMOVE;
-  }
-
   void iterateUntilDone(Pending& pending, std::int64_t microseconds) {
-    if (pending.done) return;
-    bool expired = microseconds <= 0;
-    GSource* timer = g_timeout_source_new(static_cast<guint>((microseconds + 999) / 1000));
-    g_source_set_callback(timer, &AsyncDeadline::expire, &expired, nullptr);
-    g_source_attach(timer, context_);
-    while (!pending.done && !expired) g_main_context_iteration(context_, TRUE);
-    g_source_destroy(timer);
-    g_source_unref(timer);
-    if (!pending.done) pending.timedOut = true;
+    if (!iterateUntil(context_, pending.done, microseconds)) pending.timedOut = true;
   }
 
   GMainContext* context_;

@@ -35,11 +35,11 @@ typedef struct PellowSecretModule {
   int abi_version;  // PELLOW_SECRET_ABI_VERSION
 
   // Connects to the session bus and returns a store when a Secret Service owns its name there
-  // (a service that is merely activatable is not started). NULL when there is no bus or no
-  // service owns the name. A service that owns the name but does not answer in time (or fails)
-  // still gives a store, whose every call answers PELLOW_SECRET_INTERACTION_NOT_ALLOWED (or
-  // PELLOW_SECRET_IO_ERROR). `budget_ms` bounds the time spent in this and every later call on
-  // the store.
+  // (a service that is merely activatable is not started). NULL when nothing can be reached at
+  // the bus address or no service owns the name. A bus or service that does not answer in time
+  // (or fails) still gives a store, whose every call answers PELLOW_SECRET_INTERACTION_NOT_ALLOWED
+  // (or PELLOW_SECRET_IO_ERROR): the keyring stays the user's store. `budget_ms` bounds the time
+  // spent in this and every later call on the store.
   void* (*open)(int64_t budget_ms);
   void (*close)(void* store);
 
@@ -47,6 +47,9 @@ typedef struct PellowSecretModule {
   // called with the bytes, or not at all when the item's secret could not be loaded.
   int32_t (*copy_data)(void* store, PellowSecretString service, PellowSecretString account,
                        void* context, void (*data_out)(void* context, PellowSecretString data));
+  // Each call below first reads the Locked property of the default collection, where the item
+  // lives; a locked (or missing) default collection answers PELLOW_SECRET_INTERACTION_NOT_ALLOWED
+  // before anything else is sent.
   // Replaces the secret of every matching item; label and attributes stay.
   int32_t (*update)(void* store, PellowSecretString service, PellowSecretString account,
                     PellowSecretString data);

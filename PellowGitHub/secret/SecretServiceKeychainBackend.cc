@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "PellowGitHub/store/CredentialLockFolder.h"
 #include "PellowGitHub/support/ModuleLocation.h"
 
 namespace pellow {
@@ -97,6 +98,10 @@ KeychainStatus SecretServiceKeychainBackend::add(const KeychainItemKey& key, std
                                                  std::string_view label, KeychainAccessibility) {
   return statusOf(
       module_.add(store_, view(key.service), view(key.account), view(data), view(label)));
+}
+
+std::filesystem::path SecretServiceKeychainBackend::lockFolder() {
+  return sessionKeyringLockFolder();
 }
 
 KeychainStatus SecretServiceKeychainBackend::remove(const KeychainItemKey& key) {

@@ -7,14 +7,18 @@
 //     if (auto backend = SecretServiceKeychainBackend::connect()) ... // else: the file store
 //
 // The item: one per service, attributes "service" and "account", the label given to add() (set
-// on add only), the secret's exact bytes; added to the default collection. Accessibility has no
-// counterpart in the Secret Service: the keyring's own lock plays the part of "when unlocked",
-// and keyring items never leave the machine.
+// on add only), the secret's exact bytes; it lives in the collection that the "default" alias
+// names. Accessibility has no counterpart in the Secret Service: the keyring's own lock plays the
+// part of "when unlocked", and keyring items never leave the machine.
 //
-// Never prompts: an item or collection that is locked answers interactionNotAllowed. Every call
-// together is bounded by kSecretServiceBudget (a stuck daemon answers interactionNotAllowed once
-// the budget is spent). Statuses: success, itemNotFound, interactionNotAllowed, ioError.
-// Never throws. One thread at a time.
+// Never prompts and never asks a provider to unlock: before every operation the default
+// collection's Locked property is read, and a locked (or missing) collection answers
+// interactionNotAllowed without being searched, read or changed, for GNOME Keyring and KeePassXC
+// alike. A provider that refuses a client (KeePassXC's access confirmation) answers
+// interactionNotAllowed too. Every call together is bounded by kSecretServiceBudget: a bus or
+// daemon that does not answer, or a provider that waits for the user, answers
+// interactionNotAllowed once the budget is spent. Statuses: success, itemNotFound,
+// interactionNotAllowed, ioError. Never throws. One thread at a time.
 #pragma once
 
 #include <chrono>
@@ -38,11 +42,11 @@ bool sessionBusAddressKnown();
 
 class SecretServiceKeychainBackend final : public KeychainBackend {
  public:
-  // Loads the module and connects. Nothing when the module cannot be loaded, there is no bus, or
-  // no Secret Service owns its name on it (one that is merely activatable is not started). A
-  // service that owns the name but does not answer still gives a backend, whose calls then fail
-  // (interactionNotAllowed): the keyring stays the user's store, and nothing is split off into
-  // the file store.
+  // Loads the module and connects. Nothing when the module cannot be loaded, nothing can be
+  // reached at the bus address, or no Secret Service owns its name on the bus (one that is merely
+  // activatable is not started). A bus or service that does not answer in time still gives a
+  // backend, whose calls then fail (interactionNotAllowed): the keyring stays the user's store,
+  // and nothing is split off into the file store.
   static std::unique_ptr<SecretServiceKeychainBackend> connect(
       std::chrono::milliseconds budget = kSecretServiceBudget);
   ~SecretServiceKeychainBackend() override;
@@ -54,6 +58,9 @@ class SecretServiceKeychainBackend final : public KeychainBackend {
   KeychainStatus add(const KeychainItemKey& key, std::string_view data, std::string_view label,
                      KeychainAccessibility accessibility) override;
   KeychainStatus remove(const KeychainItemKey& key) override;
+  // The user's runtime folder (sessionKeyringLockFolder()): one keyring serves every process of
+  // the session, whatever their XDG_DATA_HOME or HOME.
+  std::filesystem::path lockFolder() override;
 
  private:
   SecretServiceKeychainBackend(const PellowSecretModule& module, void* store)

@@ -1,46 +1,42 @@
-// pellow-secret.so: the keychain item in the desktop keyring, through libsecret.
+// pellow-secret.so: the keychain item in the desktop keyring, over the Secret Service API.
 //
-// One item per service with the attributes "service" and "account", in the default collection.
-// No call may show a prompt: searches never ask to unlock, and an item or collection that is
-// locked answers "interaction not allowed" before anything is sent that the service could answer
-// with a prompt. Every call is bounded by the store's time budget (GLibSupport.h), so a daemon
-// that hangs or waits for the user costs at most that budget.
+// One item per service with the attributes "service" and "account", in the collection that the
+// "default" alias names (the home collection). Providers differ where it matters here: GNOME
+// Keyring lists the items of a locked collection (as locked), KeePassXC lists none while its
+// database is locked, and a search of the whole service may make KeePassXC ask to unlock first.
+// So every operation first reads the home collection's Locked property, which never prompts, and
+// a locked or missing home answers "interaction not allowed" before anything else is sent. Only
+// an unlocked home is searched, read or changed. KeePassXC completes every create and delete
+// through a prompt object; such a prompt is run and, if it waits for the user past the budget
+// (KeePassXC's confirmations), dismissed (SecretBus.h).
+//
+// libsecret provides the encrypted transport of secrets (its session, encode and decode); every
+// other call goes to the service directly, so that no part of libsecret that prompts is reached.
+// Every call is bounded by the store's time budget (GLibSupport.h): a daemon that hangs, a bus
+// that stalls, or a provider that waits for the user costs at most that budget.
+#define SECRET_API_SUBJECT_TO_CHANGE 1
 #include <libsecret/secret.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "PellowGitHub/secret/GLibSupport.h"
+#include "PellowGitHub/secret/SecretBus.h"
 #include "PellowGitHub/secret/SecretModuleABI.h"
 
 namespace pellow::secret {
 namespace {
 
-constexpr const char* kSecretServiceBusName = "org.freedesktop.secrets";
 constexpr std::int32_t kSuccess = PELLOW_SECRET_SUCCESS;
 constexpr std::int32_t kItemNotFound = PELLOW_SECRET_ITEM_NOT_FOUND;
 constexpr std::int32_t kInteractionNotAllowed = PELLOW_SECRET_INTERACTION_NOT_ALLOWED;
 constexpr std::int32_t kIOError = PELLOW_SECRET_IO_ERROR;
-
-// Our own schema, but matched by attributes only: an item that another tool stored for the same
-// service and account (secret-tool, a hand-made bare token) is the same item, as it would be in
-// a keychain whose query names only class, service and account.
-const SecretSchema* credentialSchema() {
-  static const SecretSchema schema = [] {
-    SecretSchema s{};
-    s.name = "com.pemberhollo.pellow.GitHubCredential";
-    s.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
-    s.attributes[0].name = "service";
-    s.attributes[0].type = SECRET_SCHEMA_ATTRIBUTE_STRING;
-    s.attributes[1].name = "account";
-    s.attributes[1].type = SECRET_SCHEMA_ATTRIBUTE_STRING;
-    return s;
-  }();
-  return &schema;
-}
+constexpr std::int64_t kCancelGraceMicroseconds = 500 * 1000;
 
 // The helper's standard error belongs to its answer; GLib's warnings must not reach it.
 GLogWriterOutput discardLog(GLogLevelFlags, const GLogField*, gsize, gpointer) {
@@ -69,21 +65,89 @@ void dispatchPendingEvents(GMainContext* context) {
   }
 }
 
+// libsecret's view of the service and its encrypted session, opened in the background as soon
+// as a store exists, while the home collection is being checked: when a secret is to be read or
+// written they are usually there already, at no extra wait. Nothing of it can prompt. Freed by
+// its owner once done, otherwise by its last callback (SessionStartRelease).
+struct SessionStart {
+  GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
+  GObjectPtr<SecretService> service;
+  bool done = false;
+  bool abandoned = false;
+
+  static void begin(SessionStart* self) {
+    secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, self->cancellable.get(),
+                        &SessionStart::opened, self);
+  }
+
+ private:
+  static void opened(GObject*, GAsyncResult* result, gpointer data) {
+    auto* self = static_cast<SessionStart*>(data);
+    GError* error = nullptr;
+    GObjectPtr<SecretService> service(secret_service_open_finish(result, &error));
+    g_clear_error(&error);
+    if (self->abandoned) {
+      delete self;
+    } else if (!service) {
+      self->done = true;
+    } else {
+      self->service = std::move(service);
+      secret_service_ensure_session(self->service.get(), self->cancellable.get(),
+                                    &SessionStart::sessionOpened, self);
+    }
+  }
+
+  static void sessionOpened(GObject* source, GAsyncResult* result, gpointer data) {
+    auto* self = static_cast<SessionStart*>(data);
+    GError* error = nullptr;
+    secret_service_ensure_session_finish(SECRET_SERVICE(source), result, &error);
+    g_clear_error(&error);
+    if (self->abandoned) {
+      delete self;
+    } else {
+      self->done = true;
+    }
+  }
+};
+
+struct SessionStartRelease {
+  void operator()(SessionStart* start) const noexcept {
+    if (start->done) {
+      delete start;
+    } else {
+      start->abandoned = true;
+      g_cancellable_cancel(start->cancellable.get());
+    }
+  }
+};
+
 struct Store {
   explicit Store(std::int64_t budgetMicroseconds)
       : context(moduleContext()), budget(budgetMicroseconds) {}
   ~Store() {
     ThreadDefaultContext current(context);
-    service.reset();
+    if (session && !session->done) {
+      // A cancelled call completes at once; waiting for it frees everything here, not later.
+      g_cancellable_cancel(session->cancellable.get());
+      iterateUntil(context, session->done, kCancelGraceMicroseconds);
+    }
+    session.reset();
+    connection.reset();
     dispatchPendingEvents(context);
   }
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
+  SecretBus bus() { return SecretBus(connection.get(), context, budget); }
+
   GMainContext* context;
   TimeBudget budget;
-  GObjectPtr<SecretService> service;
-  // Without a service: the status every call answers.
+  GObjectPtr<GDBusConnection> connection;
+  // The collection that the "default" alias named when the store was opened ("/": none). The
+  // item lives there; its Locked property is read again before every operation.
+  std::string home = "/";
+  std::unique_ptr<SessionStart, SessionStartRelease> session;
+  // Without a connection: the status every call answers.
   std::int32_t failure = kIOError;
 };
 
@@ -96,13 +160,6 @@ std::optional<std::string> busText(PellowSecretString text) {
     return std::nullopt;
   }
   return std::string(view);
-}
-
-GHashTablePtr attributesFor(const std::string& service, const std::string& account) {
-  GHashTablePtr attributes(g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, g_free));
-  g_hash_table_insert(attributes.get(), const_cast<char*>("service"), g_strdup(service.c_str()));
-  g_hash_table_insert(attributes.get(), const_cast<char*>("account"), g_strdup(account.c_str()));
-  return attributes;
 }
 
 struct SecretValueUnref {
@@ -122,62 +179,60 @@ SecretValuePtr secretValue(PellowSecretString data) {
       secret_value_new(bytes, length, text ? "text/plain" : "application/octet-stream"));
 }
 
-// The status for a failed call; a null error means the call ran out of time, which only a
-// prompt or a stuck service explains.
-std::int32_t statusOf(GError* error) {
-  const GErrorPtr owned(error);
-  if (error == nullptr) return kInteractionNotAllowed;
-  if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_IS_LOCKED) {
-    return kInteractionNotAllowed;
-  }
-  return kIOError;
-}
-
 struct Key {
-  std::string service;
-  std::string account;
+  std::map<std::string, std::string> attributes;
 };
 
 std::optional<Key> keyOf(PellowSecretString service, PellowSecretString account) {
   std::optional<std::string> s = busText(service);
   std::optional<std::string> a = busText(account);
   if (!s || !a) return std::nullopt;
-  return Key{std::move(*s), std::move(*a)};
+  return Key{{{"service", std::move(*s)}, {"account", std::move(*a)}}};
 }
 
-std::int32_t search(Store& store, const Key& key, SecretSearchFlags flags, GObjectListPtr& items) {
-  const GHashTablePtr attributes = attributesFor(key.service, key.account);
-  AsyncDeadline deadline(store.context, store.budget);
-  const GObjectPtr<GAsyncResult> result =
-      deadline.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
-        // Without SECRET_SEARCH_UNLOCK: a locked item comes back locked, never as a prompt.
-        secret_service_search(store.service.get(), credentialSchema(), attributes.get(), flags,
-                              cancellable, callback, data);
-      });
-  if (!result) return statusOf(nullptr);
-  GError* error = nullptr;
-  items.reset(secret_service_search_finish(store.service.get(), result.get(), &error));
-  if (error != nullptr) return statusOf(error);
-  return kSuccess;
-}
-
-bool anyLocked(GList* items) {
-  for (GList* node = items; node != nullptr; node = node->next) {
-    if (secret_item_get_locked(static_cast<SecretItem*>(node->data))) return true;
+// libsecret's service with its encrypted session, waited for within the budget; null when it
+// could not be opened (status set).
+SecretService* sessionService(Store& store, std::int32_t& status) {
+  status = kIOError;
+  if (!store.session) return nullptr;
+  if (!iterateUntil(store.context, store.session->done, store.budget)) {
+    status = kInteractionNotAllowed;
+    return nullptr;
   }
-  return false;
+  SecretService* service = store.session->service.get();
+  if (service == nullptr || secret_service_get_session_dbus_path(service) == nullptr) {
+    return nullptr;
+  }
+  status = kSuccess;
+  return service;
+}
+
+// The items of the home collection that carry the key's attributes. The home must exist and be
+// unlocked before it is searched; a missing one is answered like a locked one (the provider must
+// first offer a collection: unlock or create the keyring, expose a KeePassXC group).
+std::int32_t findItems(Store& store, const Key& key, std::vector<std::string>& items) {
+  if (store.home == "/") return kInteractionNotAllowed;
+  SecretBus bus = store.bus();
+  bool locked = true;
+  const std::int32_t status = bus.locked(store.home, locked);
+  if (status != kSuccess) return status;
+  if (locked) return kInteractionNotAllowed;
+  return bus.search(store.home, key.attributes, items);
 }
 
 std::int32_t copyData(Store& store, const Key& key, void* context,
                       void (*dataOut)(void*, PellowSecretString)) {
-  GObjectListPtr items;
-  // Without SECRET_SEARCH_ALL the search answers one item, an unlocked one when there is one.
-  const std::int32_t status = search(store, key, SECRET_SEARCH_LOAD_SECRETS, items);
+  std::vector<std::string> items;
+  std::int32_t status = findItems(store, key, items);
   if (status != kSuccess) return status;
-  if (!items) return kItemNotFound;
-  auto* item = static_cast<SecretItem*>(items->data);
-  if (secret_item_get_locked(item)) return kInteractionNotAllowed;
-  const SecretValuePtr value(secret_item_get_secret(item));
+  if (items.empty()) return kItemNotFound;
+  SecretService* service = sessionService(store, status);
+  if (service == nullptr) return status;
+  GVariantPtr secret;
+  SecretBus bus = store.bus();
+  status = bus.getSecret(items.front(), secret_service_get_session_dbus_path(service), secret);
+  if (status != kSuccess) return status;
+  const SecretValuePtr value(secret_service_decode_dbus_secret(service, secret.get()));
   if (value) {
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
@@ -186,101 +241,52 @@ std::int32_t copyData(Store& store, const Key& key, void* context,
   return kSuccess;
 }
 
-std::int32_t update(Store& store, const Key& key, PellowSecretString data) {
-  GObjectListPtr items;
-  const std::int32_t status = search(store, key, SECRET_SEARCH_ALL, items);
-  if (status != kSuccess) return status;
-  if (!items) return kItemNotFound;
-  if (anyLocked(items.get())) return kInteractionNotAllowed;
+GVariantPtr encoded(SecretService* service, PellowSecretString data) {
   const SecretValuePtr value = secretValue(data);
-  for (GList* node = items.get(); node != nullptr; node = node->next) {
-    auto* item = static_cast<SecretItem*>(node->data);
-    AsyncDeadline deadline(store.context, store.budget);
-    const GObjectPtr<GAsyncResult> result =
-        deadline.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer d) {
-          secret_item_set_secret(item, value.get(), cancellable, callback, d);
-        });
-    if (!result) return statusOf(nullptr);
-    GError* error = nullptr;
-    if (!secret_item_set_secret_finish(item, result.get(), &error)) return statusOf(error);
+  GVariant* secret = secret_service_encode_dbus_secret(service, value.get());
+  return GVariantPtr(secret == nullptr ? nullptr : g_variant_ref_sink(secret));
+}
+
+std::int32_t update(Store& store, const Key& key, PellowSecretString data) {
+  std::vector<std::string> items;
+  std::int32_t status = findItems(store, key, items);
+  if (status != kSuccess) return status;
+  if (items.empty()) return kItemNotFound;
+  SecretService* service = sessionService(store, status);
+  if (service == nullptr) return status;
+  const GVariantPtr secret = encoded(service, data);
+  if (!secret) return kIOError;
+  SecretBus bus = store.bus();
+  for (const std::string& item : items) {
+    if ((status = bus.setSecret(item, secret.get())) != kSuccess) return status;
   }
   return kSuccess;
 }
 
 std::int32_t add(Store& store, const Key& key, PellowSecretString data, const std::string& label) {
-  // Like a keychain, the store holds one item per key: adding beside an existing one is refused.
-  GObjectListPtr existing;
-  const std::int32_t status = search(store, key, SECRET_SEARCH_NONE, existing);
+  std::vector<std::string> items;
+  std::int32_t status = findItems(store, key, items);
   if (status != kSuccess) return status;
-  if (existing) return kIOError;
-
-  AsyncDeadline deadline(store.context, store.budget);
-  GObjectPtr<GAsyncResult> result =
-      deadline.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer d) {
-        secret_collection_for_alias(store.service.get(), SECRET_COLLECTION_DEFAULT,
-                                    SECRET_COLLECTION_NONE, cancellable, callback, d);
-      });
-  if (!result) return statusOf(nullptr);
-  GError* error = nullptr;
-  const GObjectPtr<SecretCollection> collection(
-      secret_collection_for_alias_finish(result.get(), &error));
-  if (error != nullptr) return statusOf(error);
-  if (!collection) return kIOError;  // no default collection to store into
-  // Creating an item in a locked collection would ask the user to unlock it.
-  if (secret_collection_get_locked(collection.get())) return kInteractionNotAllowed;
-
-  const GHashTablePtr attributes = attributesFor(key.service, key.account);
-  const SecretValuePtr value = secretValue(data);
-  result = deadline.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer d) {
-    secret_item_create(collection.get(), credentialSchema(), attributes.get(), label.c_str(),
-                       value.get(), SECRET_ITEM_CREATE_NONE, cancellable, callback, d);
-  });
-  if (!result) return statusOf(nullptr);
-  const GObjectPtr<SecretItem> item(secret_item_create_finish(result.get(), &error));
-  if (!item) return statusOf(error);
-  return kSuccess;
+  // Like a keychain, the store holds one item per key: adding beside an existing one is refused.
+  if (!items.empty()) return kIOError;
+  SecretService* service = sessionService(store, status);
+  if (service == nullptr) return status;
+  const GVariantPtr secret = encoded(service, data);
+  if (!secret) return kIOError;
+  return store.bus().createItem(store.home, label, key.attributes, secret.get());
 }
 
 std::int32_t remove(Store& store, const Key& key) {
-  GObjectListPtr items;
-  const std::int32_t status = search(store, key, SECRET_SEARCH_ALL, items);
+  std::vector<std::string> items;
+  std::int32_t status = findItems(store, key, items);
   if (status != kSuccess) return status;
-  if (!items) return kItemNotFound;
-  if (anyLocked(items.get())) return kInteractionNotAllowed;
-  for (GList* node = items.get(); node != nullptr; node = node->next) {
-    auto* item = static_cast<SecretItem*>(node->data);
-    AsyncDeadline deadline(store.context, store.budget);
-    const GObjectPtr<GAsyncResult> result =
-        deadline.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer d) {
-          secret_item_delete(item, cancellable, callback, d);
-        });
-    if (!result) return statusOf(nullptr);
-    GError* error = nullptr;
-    if (!secret_item_delete_finish(item, result.get(), &error)) return statusOf(error);
+  if (items.empty()) return kItemNotFound;
+  SecretBus bus = store.bus();
+  for (const std::string& item : items) {
+    status = bus.deleteItem(item);
+    if (status != kSuccess && status != kItemNotFound) return status;
   }
   return kSuccess;
-}
-
-// Whether a Secret Service owns its name on the bus now. NO_AUTO_START: a service that is only
-// activatable must not be started by us (on a server it would come up with a locked keyring).
-bool secretServiceRunning(AsyncDeadline& deadline, GDBusConnection* connection) {
-  const GObjectPtr<GAsyncResult> result =
-      deadline.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer d) {
-        g_dbus_connection_call(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus", "NameHasOwner",
-                               g_variant_new("(s)", kSecretServiceBusName), G_VARIANT_TYPE("(b)"),
-                               G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, cancellable, callback, d);
-      });
-  if (!result) return false;
-  GError* error = nullptr;
-  const GVariantPtr reply(g_dbus_connection_call_finish(connection, result.get(), &error));
-  if (!reply) {
-    g_clear_error(&error);
-    return false;
-  }
-  gboolean owned = FALSE;
-  g_variant_get(reply.get(), "(b)", &owned);
-  return owned != FALSE;
 }
 
 void* openStore(std::int64_t budgetMilliseconds) noexcept {
@@ -290,36 +296,43 @@ void* openStore(std::int64_t budgetMilliseconds) noexcept {
     ThreadDefaultContext current(store->context);
     dispatchPendingEvents(store->context);
     AsyncDeadline deadline(store->context, store->budget);
-
+    // A bus whose address is known but that does not answer in time is still the user's bus: its
+    // keyring may hold the credential, so the answer is "interaction not allowed", never a
+    // switch to the file store that would split the credential between two places. Only a bus
+    // that cannot be reached at all (nothing listens at the address) means there is none.
     GObjectPtr<GAsyncResult> result =
         deadline.await([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer d) {
           g_bus_get(G_BUS_TYPE_SESSION, cancellable, callback, d);
         });
-    if (!result) return nullptr;
+    store->failure = kInteractionNotAllowed;
+    if (!result) return store.release();
     GError* error = nullptr;
-    const GObjectPtr<GDBusConnection> connection(g_bus_get_finish(result.get(), &error));
-    if (!connection || g_dbus_connection_is_closed(connection.get())) {
-      g_clear_error(&error);
+    store->connection.reset(g_bus_get_finish(result.get(), &error));
+    if (!store->connection) {
+      const GErrorPtr owned(error);
+      if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
+          g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) {
+        return store.release();
+      }
       return nullptr;
     }
+    if (g_dbus_connection_is_closed(store->connection.get())) return nullptr;
     // GLib ends the process when the shared session connection closes; a keyring daemon that
     // goes away must turn into a failed call instead.
-    g_dbus_connection_set_exit_on_close(connection.get(), FALSE);
-    if (!secretServiceRunning(deadline, connection.get())) return nullptr;
-
-    result =
-        deadline.await([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer d) {
-          secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, cancellable,
-                              callback, d);
-        });
-    // From here on the keyring is the user's store even when it does not answer: falling back
-    // to the file store would split the credential between two places.
-    if (!result) {
-      store->failure = kInteractionNotAllowed;
+    g_dbus_connection_set_exit_on_close(store->connection.get(), FALSE);
+    // The first question is also the test whether a Secret Service runs: asked without
+    // auto-start, a service that is only activatable is not started by us (on a server it would
+    // come up with a locked keyring), and its absence means the file store.
+    const std::int32_t status = store->bus().readDefaultAlias(store->home);
+    if (status == kSecretNoService) return nullptr;
+    if (status != kSuccess) {
+      store->failure = status;
+      store->connection.reset();
       return store.release();
     }
-    store->service.reset(secret_service_open_finish(result.get(), &error));
-    if (!store->service) store->failure = statusOf(error);
+    if (store->home == "/") return store.release();
+    store->session.reset(new SessionStart());
+    SessionStart::begin(store->session.get());
     return store.release();
   } catch (...) {
     return nullptr;
@@ -337,9 +350,10 @@ std::int32_t run(void* opaque, PellowSecretString service, PellowSecretString ac
     auto* store = static_cast<Store*>(opaque);
     const std::optional<Key> key = keyOf(service, account);
     if (store == nullptr || !key) return kIOError;
-    if (!store->service) return store->failure;
+    if (!store->connection) return store->failure;
     ThreadDefaultContext current(store->context);
-    return operation(*store, *key);
+    const std::int32_t status = operation(*store, *key);
+    return status == kSecretNoService ? kIOError : status;  // the service went away meanwhile
   } catch (...) {
     return kIOError;
   }

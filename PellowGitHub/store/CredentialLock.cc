@@ -28,7 +28,7 @@ constexpr double kRetryIntervalSeconds = 0.1;
 }  // namespace
 
 CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
-  const std::filesystem::path folder = pellowGitHubDirectory();
+  const std::filesystem::path folder = folder_ ? *folder_ : pellowGitHubDirectory();
   // Made 0700 whatever the umask; an existing folder is judged below, never repaired.
   privatefiles::createPrivateFolders(folder);
   if (!privatefiles::isPrivateEntry(AT_FDCWD, folder.c_str(), FileKind::directory)) {

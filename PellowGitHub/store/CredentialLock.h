@@ -29,6 +29,8 @@
 // waiting.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <stop_token>
 #include <string_view>
 #include <type_traits>
@@ -65,8 +67,12 @@ class CredentialLockHold {
 
 class CredentialLock {
  public:
-  // Keeps a reference to `clock`, which must outlive the lock.
+  // Keeps a reference to `clock`, which must outlive the lock. The lock is in `folder`, or
+  // without one in the Application Support folder's "PellowGitHub" (pellowGitHubDirectory(),
+  // resolved at each acquire()); the store decides (GitHubKeychain::lockFolder()).
   explicit CredentialLock(Clock& clock = systemClock()) : clock_(&clock) {}
+  CredentialLock(Clock& clock, std::filesystem::path folder)
+      : clock_(&clock), folder_(std::move(folder)) {}
 
   // Everything run() does before its body; throws as described above.
   CredentialLockHold acquire(const std::stop_token& stop = {}) const;
@@ -79,6 +85,7 @@ class CredentialLock {
 
  private:
   Clock* clock_;
+  std::optional<std::filesystem::path> folder_;
 };
 
 // The lock on the system clock.

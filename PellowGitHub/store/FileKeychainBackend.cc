@@ -151,6 +151,10 @@ std::filesystem::path FileKeychainBackend::applicationSupport() const {
   return applicationSupport_ ? *applicationSupport_ : applicationSupportDirectory();
 }
 
+std::filesystem::path FileKeychainBackend::lockFolder() {
+  return applicationSupport() / kPellowFolder;
+}
+
 KeychainStatus FileKeychainBackend::copyData(const KeychainItemKey& key,
                                              std::optional<std::string>& data) {
   data.reset();

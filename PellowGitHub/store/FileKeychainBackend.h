@@ -66,6 +66,8 @@ class FileKeychainBackend final : public KeychainBackend {
   KeychainStatus add(const KeychainItemKey& key, std::string_view data, std::string_view label,
                      KeychainAccessibility accessibility) override;
   KeychainStatus remove(const KeychainItemKey& key) override;
+  // Beside the items: <Application Support>/PellowGitHub.
+  std::filesystem::path lockFolder() override;
 
  private:
   std::filesystem::path applicationSupport() const;

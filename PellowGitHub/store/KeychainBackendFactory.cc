@@ -27,6 +27,8 @@ class DefaultKeychainBackend final : public KeychainBackend {
     return chosen().add(key, data, label, accessibility);
   }
   KeychainStatus remove(const KeychainItemKey& key) override { return chosen().remove(key); }
+  // Chooses the store first: the lock follows it.
+  std::filesystem::path lockFolder() override { return chosen().lockFolder(); }
 
  private:
   KeychainBackend& chosen() {

@@ -1,4 +1,4 @@
-// App bundles on disk: the layout, the manifest that seals them and the walk that checks it.
+// App bundles on disk: the layout, the manifest that seals them, and the bundle info.
 //
 //   <Name>.app/Contents/Info.json                          CFBundleIdentifier, CFBundleExecutable
 //   <Name>.app/Contents/MacOS/<CFBundleExecutable>         the main executable
@@ -6,11 +6,12 @@
 //   <Name>.app/Contents/_CodeSignature/CodeResources.p7s   detached DER CMS signature of its bytes
 //
 //   auto manifest = veltra::BundleManifest::build(bundle, "com.pemberhollo.sorel");  // signing
-//   bool sealed = veltra::sealIntact(bundle, manifest);                              // checking
+//   std::string bytes = manifest.encoded();
 //
 // The manifest maps every regular file except the two signature files ("/"-separated path
-// relative to the bundle) to its lower-case hex SHA-256. Files are streamed, never read whole.
-// All functions are thread-safe and keep no state.
+// relative to the bundle) to its lower-case hex SHA-256 (ManifestReader.h states the rules a
+// manifest follows). Files are streamed, never read whole. The signature check itself is in
+// CodeSignature.h. All functions are thread-safe and keep no state.
 #pragma once
 
 #include <filesystem>
@@ -25,37 +26,35 @@ inline constexpr std::string_view kManifestPath = "Contents/_CodeSignature/CodeR
 inline constexpr std::string_view kSignaturePath = "Contents/_CodeSignature/CodeResources.p7s";
 inline constexpr std::string_view kInfoPath = "Contents/Info.json";
 
+// The largest Info.json that is read.
+inline constexpr std::size_t kMaxInfoSize = 65536;
+
 struct BundleManifest {
   std::string identifier;
   std::map<std::string, std::string> files;  // relative path → lower-case hex SHA-256
 
   // Compact JSON {"files":{...},"identifier":"..."}.
   std::string encoded() const;
-  // Strict parse; nullopt for anything but an object with a string "identifier" and a "files"
-  // object of 64-digit lower-case hex strings.
+  // nullopt for anything that is not a manifest under the rules of ManifestReader.h.
   static std::optional<BundleManifest> decoded(std::string_view bytes);
   // Hashes every regular file of `bundle`. Throws std::runtime_error naming the entry when the
   // bundle holds a symbolic link, device, FIFO or socket, or a file cannot be read.
   static BundleManifest build(const std::filesystem::path& bundle, std::string identifier);
 };
 
-// Whether the files of `bundle` are exactly those of `manifest`, each with its hash, and the
-// bundle holds nothing but folders and regular files (no link, device, FIFO, socket anywhere).
-bool sealIntact(const std::filesystem::path& bundle, const BundleManifest& manifest);
-
-// Lower-case hex SHA-256 of the open regular file `fd`, read in chunks; nullopt on a read error.
-std::optional<std::string> sha256Hex(int fd);
-
 // The bytes of the regular file `path` (not followed if a link) when it is at most `limit`
 // bytes; nullopt otherwise.
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit);
 
-// The bundle info at `bundle`/Contents/Info.json: identifier and executable name, each present
-// only when a non-empty string. The executable name must be a single path component.
+// The bundle info: identifier and executable name, each present only when a non-empty string.
+// The executable name must be a single path component.
 struct BundleInfo {
   std::optional<std::string> identifier;
   std::optional<std::string> executable;
 };
+// From the bytes of an Info.json; nullopt when they are not a JSON object (JsonText.h rules).
+std::optional<BundleInfo> parseBundleInfo(std::string_view bytes);
+// From `bundle`/Contents/Info.json, read by path (at most kMaxInfoSize bytes).
 std::optional<BundleInfo> readBundleInfo(const std::filesystem::path& bundle);
 
 // The bundle whose main executable folder (Contents/MacOS) holds `executable`, i.e. the folder

@@ -32,6 +32,7 @@ using X509StorePtr = std::unique_ptr<X509_STORE, OpenSslDeleter<X509_STORE_free>
 using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OpenSslDeleter<X509_STORE_CTX_free>>;
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslDeleter<EVP_PKEY_free>>;
+using EvpMdPtr = std::unique_ptr<EVP_MD, OpenSslDeleter<EVP_MD_free>>;
 using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, OpenSslDeleter<EVP_MD_CTX_free>>;
 
 }  // namespace veltra

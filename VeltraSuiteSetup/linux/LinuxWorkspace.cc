@@ -2,17 +2,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <system_error>
 
 #include "PrivateFiles/UniqueFd.h"
@@ -38,6 +41,49 @@ std::optional<std::string> readLink(const std::string& path) {
   buffer.resize(static_cast<std::size_t>(length));
   return buffer;
 }
+
+// The umask this process started with, read from /proc (reading it with umask() would change
+// it for a moment under other threads); -1 when it cannot be read. Plain reads: this runs while
+// the program's static objects are being made.
+int readUmask() {
+  const UniqueFd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  if (!fd) return -1;
+  std::string status;
+  std::array<char, 4096> buffer{};
+  ssize_t got = 0;
+  while ((got = ::read(fd.get(), buffer.data(), buffer.size())) > 0) {
+    status.append(buffer.data(), static_cast<std::size_t>(got));
+  }
+  const std::size_t at = status.find("\nUmask:");
+  if (at == std::string::npos) return -1;
+  const char* digits = status.c_str() + at + 7;
+  char* end = nullptr;
+  const long mask = std::strtol(digits, &end, 8);
+  return end == digits || mask < 0 || mask > 0777 ? -1 : static_cast<int>(mask);
+}
+const int startUmask = readUmask();
+
+// The environment this process was started with (/proc/self/environ holds it as exec gave it),
+// as the NULL-terminated list execve takes; this process's current one when /proc cannot say.
+class StartEnvironment {
+ public:
+  StartEnvironment() {
+    std::ifstream file("/proc/self/environ", std::ios::binary);
+    if (!file) return;
+    std::string entry;
+    while (std::getline(file, entry, '\0')) {
+      if (!entry.empty()) entries_.push_back(entry);
+    }
+    pointers_.reserve(entries_.size() + 1);
+    for (std::string& text : entries_) pointers_.push_back(text.data());
+    pointers_.push_back(nullptr);
+  }
+  char* const* get() const { return pointers_.empty() ? environ : pointers_.data(); }
+
+ private:
+  std::vector<std::string> entries_;
+  std::vector<char*> pointers_;
+};
 
 [[noreturn]] void throwErrno(int error) { throw std::system_error(error, std::generic_category()); }
 
@@ -122,48 +168,64 @@ std::optional<fs::path> LinuxWorkspace::urlForApplication(std::string_view bundl
   return std::nullopt;
 }
 
-void LinuxWorkspace::openApplication(const fs::path& bundle,
+void LinuxWorkspace::openApplication(const CheckedApp& app,
                                      const OpenConfiguration& configuration) {
-  const auto info = readBundleInfo(bundle);
-  if (!info || !info->executable) throwErrno(ENOEXEC);
+  if (app.executable() < 0) throwErrno(ENOEXEC);
   if (!configuration.createsNewApplicationInstance) {
     std::error_code error;
-    const fs::path wanted = fs::weakly_canonical(bundle, error);
+    const fs::path wanted = fs::weakly_canonical(app.path(), error);
     for (const auto& running : runningApplications()) {
       if (running.bundleURL && fs::weakly_canonical(*running.bundleURL, error) == wanted) return;
     }
   }
 
-  // Everything the child needs is prepared before fork.
-  const std::string executable = (bundle / "Contents" / "MacOS" / *info->executable).string();
-  char* const argv[] = {const_cast<char*>(executable.c_str()), nullptr};
+  // Everything the child needs is prepared before fork. The descriptors it uses sit above the
+  // standard streams, so that pointing those at /dev/null cannot overwrite them.
+  const UniqueFd executable(::fcntl(app.executable(), F_DUPFD_CLOEXEC, 3));
+  if (!executable) throwErrno(errno);
+  // A script is read again by its interpreter through /dev/fd/<n>: that descriptor must stay
+  // open across the exec (it is the very file that was checked). A binary keeps none.
+  std::array<char, 2> magic{};
+  const bool script = ::pread(executable.get(), magic.data(), magic.size(), 0) == 2 &&
+                      magic[0] == '#' && magic[1] == '!';
+  const std::string name =
+      readLink("/proc/self/fd/" + std::to_string(executable.get())).value_or(app.path().string());
+  char* const argv[] = {const_cast<char*>(name.c_str()), nullptr};
+  const StartEnvironment environment;
 
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) throwErrno(errno);
   UniqueFd readEnd(pipeFds[0]);
-  UniqueFd writeEnd(pipeFds[1]);
+  UniqueFd writeEnd(::fcntl(pipeFds[1], F_DUPFD_CLOEXEC, 3));
+  ::close(pipeFds[1]);
+  if (!writeEnd) throwErrno(errno);
 
   const pid_t child = ::fork();
   if (child < 0) throwErrno(errno);
   if (child == 0) {
     // The intermediate child: start the app in a grandchild and exit, so that the app is
     // reparented and never becomes our zombie.
-    const pid_t app = ::fork();
-    if (app < 0) reportAndExit(writeEnd.get(), errno);
-    if (app > 0) ::_exit(0);
+    const pid_t started = ::fork();
+    if (started < 0) reportAndExit(writeEnd.get(), errno);
+    if (started > 0) ::_exit(0);
     if (::setsid() < 0) reportAndExit(writeEnd.get(), errno);
     const int devNull = ::open("/dev/null", O_RDWR);
     if (devNull < 0) reportAndExit(writeEnd.get(), errno);
     for (int stream = 0; stream <= 2; ++stream) {
       if (::dup2(devNull, stream) < 0) reportAndExit(writeEnd.get(), errno);
     }
+    // The app starts as the user's session would start it: in "/", with the umask and the
+    // environment this process was started with, not with what this process set for itself.
+    if (::chdir("/") != 0) reportAndExit(writeEnd.get(), errno);
+    if (startUmask >= 0) ::umask(static_cast<mode_t>(startUmask));
     // No descriptor of ours (lock files, the consent store) may live on in the app.
-    ::syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
+    ::close_range(3U, ~0U, CLOSE_RANGE_CLOEXEC);
+    if (script) ::fcntl(executable.get(), F_SETFD, 0);
     ::signal(SIGPIPE, SIG_DFL);
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(executable.c_str(), argv, environ);
+    ::execveat(executable.get(), "", argv, environment.get(), AT_EMPTY_PATH);
     reportAndExit(writeEnd.get(), errno);
   }
   writeEnd.reset();

@@ -2,7 +2,8 @@
 //
 //   veltra::LinuxWorkspace workspace;
 //   for (const auto& app : workspace.runningApplications()) ...   // from /proc, afresh each call
-//   workspace.openApplication("/home/me/Applications/Sorel.app", {.activates = false});
+//   if (auto app = platform.verifier.check("/home/me/Applications/Sorel.app", id))
+//     workspace.openApplication(*app, {.activates = false});
 //
 // - runningApplications(): one entry per process in /proc. A process of the user whose
 //   executable is the main executable of a bundle (<X>.app/Contents/MacOS/<CFBundleExecutable>)
@@ -12,9 +13,12 @@
 //   names) whose Info.json names the identifier. HOME comes from the password database when unset
 //   or relative.
 // - openApplication(): fork, setsid, stdin/stdout/stderr on /dev/null, no other descriptor
-//   inherited, exec of the bundle's executable with no arguments and the caller's environment.
-//   Returns once the exec succeeded; throws std::system_error with the fork or exec errno
-//   otherwise. The started process is reparented away at once, so no zombie remains. Without
+//   inherited, working folder "/", exec (execveat with AT_EMPTY_PATH) of the checked app's
+//   executable descriptor, the very file its check hashed, with no arguments, the environment
+//   and umask this process started with (not what it set for itself since). A script keeps that
+//   one descriptor open for its interpreter. Returns once the exec succeeded; throws
+//   std::system_error with the fork or exec errno otherwise (ENOEXEC when the app has no
+//   executable). The started process is reparented away at once, so no zombie remains. Without
 //   createsNewApplicationInstance, a bundle that already runs is not started again. Nothing is
 //   ever brought to the front.
 // - setAccessoryActivationPolicy(): nothing to do here.
@@ -29,8 +33,7 @@ class LinuxWorkspace final : public Workspace {
  public:
   std::vector<RunningApplication> runningApplications() override;
   std::optional<std::filesystem::path> urlForApplication(std::string_view bundleId) override;
-  void openApplication(const std::filesystem::path& bundle,
-                       const OpenConfiguration& configuration) override;
+  void openApplication(const CheckedApp& app, const OpenConfiguration& configuration) override;
   void setAccessoryActivationPolicy() override {}
 };
 

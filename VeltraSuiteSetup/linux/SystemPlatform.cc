@@ -1,6 +1,7 @@
 // The real services of this machine, for the operations' overloads without a platform.
 
 #include "VeltraSuiteSetup/Catalogue.h"
+#include "VeltraSuiteSetup/bundle/CodeSignature.h"
 #include "VeltraSuiteSetup/linux/LinuxMainBundle.h"
 #include "VeltraSuiteSetup/linux/LinuxWorkspace.h"
 #include "VeltraSuiteSetup/linux/SystemAlertPresenter.h"
@@ -12,10 +13,27 @@
 namespace veltra {
 namespace {
 
+class SealedApp final : public CheckedApp {
+ public:
+  explicit SealedApp(SealedBundle bundle) : bundle_(std::move(bundle)) {}
+  const std::filesystem::path& path() const override { return bundle_.path; }
+  int executable() const override { return bundle_.executable.get(); }
+
+ private:
+  SealedBundle bundle_;
+};
+
 class SignatureCodeVerifier final : public CodeVerifier {
  public:
-  bool verified(const std::filesystem::path& url, std::string_view bundleId) override {
-    return VeltraSuiteSetup::verified(url, bundleId);
+  std::shared_ptr<const CheckedApp> check(const std::filesystem::path& url,
+                                          std::string_view bundleId) override {
+    // The catalogue comes first, as in VeltraSuiteSetup::verified: no disk access otherwise.
+    if (!VeltraSuiteSetup::isCatalogueApp(bundleId)) return nullptr;
+    const SignatureVerifier* verifier = SignatureVerifier::builtIn();
+    if (verifier == nullptr) return nullptr;
+    auto sealed = verifier->check(url, bundleId, VeltraSuiteSetup::team());
+    if (!sealed) return nullptr;
+    return std::make_shared<SealedApp>(std::move(*sealed));
   }
 };
 

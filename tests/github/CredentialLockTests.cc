@@ -1,6 +1,7 @@
 #include "PellowGitHub/store/CredentialLock.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -19,6 +20,8 @@
 #include <thread>
 
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/store/CredentialLockFolder.h"
+#include "PellowGitHub/store/FileKeychainBackend.h"
 #include "PellowGitHub/support/Cancellation.h"
 #include "ScopedApplicationSupport.h"
 #include "tests/github/GitHubTestSupport.h"
@@ -250,6 +253,65 @@ TEST_F(CredentialLockTest, WaitsForAnotherProcessThenGivesUpAtTheDeadline) {
     const double waited = secondsSince(start);
     EXPECT_GT(waited, 9.5);
     EXPECT_LT(waited, 14.0);
+  }
+}
+
+}  // namespace
+}  // namespace pellow
+
+namespace pellow {
+namespace {
+
+// The lock follows the store: the file store's beside its items, the keyring's in the session's
+// runtime folder, which no process's XDG_DATA_HOME or HOME moves.
+TEST(CredentialLockFolderTest, FollowsTheStoreNotTheProcessEnvironment) {
+  struct Environment {
+    const char* runtime;  // XDG_RUNTIME_DIR, nullptr = unset
+    const char* data;     // XDG_DATA_HOME
+    const char* home;     // HOME
+  };
+  const std::string uid = std::to_string(::getuid());
+  std::error_code error;
+  const fs::path fallback = fs::is_directory("/run/user/" + uid, error)
+                                ? fs::path("/run/user/" + uid)
+                                : fs::path(::getpwuid(::getuid())->pw_dir) / ".local/share";
+  const struct {
+    Environment environment;
+    fs::path keyring;
+    fs::path fileStore;
+  } rows[] = {
+      {{"/run/x", "/app/data", "/app"}, "/run/x/PellowGitHub", "/app/data/PellowGitHub"},
+      {{"/run/x", "/term/data", "/term"}, "/run/x/PellowGitHub", "/term/data/PellowGitHub"},
+      {{nullptr, "/app/data", "/app"}, fallback / "PellowGitHub", "/app/data/PellowGitHub"},
+      {{"run/relative", "/app/data", "/elsewhere"},
+       fallback / "PellowGitHub",
+       "/app/data/PellowGitHub"},
+  };
+  const char* saved[3] = {std::getenv("XDG_RUNTIME_DIR"), std::getenv("XDG_DATA_HOME"),
+                          std::getenv("HOME")};
+  const std::string kept[3] = {saved[0] ? saved[0] : "", saved[1] ? saved[1] : "",
+                               saved[2] ? saved[2] : ""};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.environment.runtime ? row.environment.runtime : "(unset)") + " " +
+                 row.environment.data);
+    if (row.environment.runtime) {
+      ::setenv("XDG_RUNTIME_DIR", row.environment.runtime, 1);
+    } else {
+      ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    ::setenv("XDG_DATA_HOME", row.environment.data, 1);
+    ::setenv("HOME", row.environment.home, 1);
+    EXPECT_EQ(sessionKeyringLockFolder(), row.keyring);
+    EXPECT_EQ(FileKeychainBackend().lockFolder(), row.fileStore);
+    EXPECT_EQ(FileKeychainBackend("/given").lockFolder(), "/given/PellowGitHub");
+  }
+  const char* names[3] = {"XDG_RUNTIME_DIR", "XDG_DATA_HOME", "HOME"};
+  for (int i = 0; i < 3; ++i) {
+    if (saved[i]) {
+      ::setenv(names[i], kept[i].c_str(), 1);
+    } else {
+      ::unsetenv(names[i]);
+    }
   }
 }
 

@@ -124,7 +124,7 @@ TEST_F(SecretServiceKeychainTest, LockedCollectionAnswersWithoutPromptOrWait) {
   for (const bool display : {false, true}) {
     SCOPED_TRACE(display ? "with a display" : "without a display");
     if (display && KeyringSession::shell("command -v Xvfb").status != 0) continue;
-    KeyringSession session(/*busOnly=*/false, display);
+    KeyringSession session({.display = display});
     ASSERT_TRUE(session.started());
     {
       std::shared_ptr<KeychainBackend> first = keyring();
@@ -212,7 +212,7 @@ TEST_F(SecretServiceKeychainTest, DefaultBackendFollowsTheSessionBus) {
   fs::remove(itemFile);
 
   {
-    KeyringSession busOnly(/*busOnly=*/true);
+    KeyringSession busOnly({.busOnly = true});
     ASSERT_TRUE(busOnly.started());
     saveWithDefault();
     EXPECT_TRUE(fs::exists(itemFile)) << "a bus without a Secret Service: the file store";

@@ -11,7 +11,10 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+
 #include <thread>
+#include "PrivateFiles/UniqueFd.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
 #include "VeltraSuiteSetup/linux/LinuxMainBundle.h"
 #include "VeltraSuiteSetup/linux/LinuxWorkspace.h"
@@ -20,6 +23,8 @@
 
 namespace veltra {
 namespace {
+
+using privatefiles::UniqueFd;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -49,6 +54,24 @@ bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5000ms) {
   return predicate();
 }
 
+// A bundle held open as a check holds it, without the signature check: the launch on its own.
+class OpenedApp final : public CheckedApp {
+ public:
+  explicit OpenedApp(fs::path bundle) : path_(std::move(bundle)) {
+    const auto info = readBundleInfo(path_);
+    if (info && info->executable) {
+      fd_.reset(
+          ::open((path_ / "Contents/MacOS" / *info->executable).c_str(), O_RDONLY | O_CLOEXEC));
+    }
+  }
+  const fs::path& path() const override { return path_; }
+  int executable() const override { return fd_.get(); }
+
+ private:
+  fs::path path_;
+  UniqueFd fd_;
+};
+
 class Workspace : public testing::Test {
  protected:
   testkit::TemporaryFolder dir;
@@ -57,11 +80,14 @@ class Workspace : public testing::Test {
   fs::path appBundle(const std::string& name, const std::string& id) {
     return test::makeBundle(dir.path(), name, id, VELTRA_TEST_APP_PATH);
   }
+  void open(const fs::path& bundle, bool newInstance) {
+    workspace.openApplication(OpenedApp(bundle), {false, newInstance});
+  }
 };
 
 TEST_F(Workspace, OpenStartsADetachedProcessThatShowsAsRunning) {
   const fs::path bundle = appBundle("Sorel", "com.pemberhollo.sorel");
-  workspace.openApplication(bundle, {false, true});
+  open(bundle, true);
   ASSERT_TRUE(eventually([&] { return test::processesRunningFrom(dir.path()).size() == 1; }));
   const int pid = test::processesRunningFrom(dir.path()).front();
   const ProcStat stat = procStat(pid);
@@ -81,10 +107,10 @@ TEST_F(Workspace, OpenStartsADetachedProcessThatShowsAsRunning) {
   EXPECT_TRUE(found);
 
   // Without a new instance, a bundle that runs is not started again; with one, it is.
-  workspace.openApplication(bundle, {false, false});
+  open(bundle, false);
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(test::processesRunningFrom(dir.path()).size(), 1u);
-  workspace.openApplication(bundle, {false, true});
+  open(bundle, true);
   EXPECT_TRUE(eventually([&] { return test::processesRunningFrom(dir.path()).size() == 2; }));
 }
 
@@ -92,13 +118,75 @@ TEST_F(Workspace, OpenReportsTheExecError) {
   const fs::path bundle = appBundle("Sorel", "com.pemberhollo.sorel");
   ::chmod((bundle / "Contents/MacOS/Sorel").c_str(), 0644);
   try {
-    workspace.openApplication(bundle, {false, true});
+    open(bundle, true);
     FAIL() << "no error";
   } catch (const std::system_error& error) {
     EXPECT_EQ(error.code(), std::errc::permission_denied);
   }
   fs::remove(bundle / "Contents/Info.json");
-  EXPECT_THROW(workspace.openApplication(bundle, {false, true}), std::system_error);
+  try {
+    open(bundle, true);
+    FAIL() << "no error";
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code(), std::errc::executable_format_error) << "no executable named";
+  }
+}
+
+// What runs is the file that was opened (and so checked), not what its path names at the start.
+TEST_F(Workspace, OpenStartsTheOpenedFileNotWhatThePathNamesLater) {
+  const fs::path bundle = appBundle("Sorel", "com.pemberhollo.sorel");
+  const OpenedApp app(bundle);
+  fs::create_directory(dir / "reports");
+  // The opened file is replaced on disk by a program that never reports.
+  fs::remove(bundle / "Contents/MacOS/Sorel");
+  testkit::writeFile(bundle / "Contents/MacOS/Sorel", "#!/bin/sh\nexit 0\n", 0755);
+  workspace.openApplication(app, {false, true});
+  EXPECT_TRUE(test::waitForLaunchReport(dir / "reports")) << "the opened file ran";
+}
+
+TEST_F(Workspace, AScriptRunsFromItsOpenedFile) {
+  const fs::path bundle = test::makeBundle(dir.path(), "Kesta", "com.pemberhollo.kesta");
+  testkit::writeFile(bundle / "Contents/MacOS/Kesta",
+                     "#!/bin/sh\necho \"$0\" > " + (dir / "ran").string() + "\n", 0755);
+  open(bundle, true);
+  ASSERT_TRUE(eventually([&] { return testkit::readFile(dir / "ran").size() > 0; }));
+  EXPECT_TRUE(testkit::readFile(dir / "ran").starts_with("/dev/fd/"))
+      << "the interpreter read the opened descriptor: " << testkit::readFile(dir / "ran");
+}
+
+// The app starts as the session would start it, not as this process happens to be set up now.
+TEST_F(Workspace, AppStartsInRootWithTheStartEnvironmentAndUmask) {
+  const fs::path bundle = appBundle("Sorel", "com.pemberhollo.sorel");
+  fs::create_directory(dir / "reports");
+  std::vector<std::string> startEnvironment;
+  {
+    std::istringstream environ(testkit::readFile("/proc/self/environ"));
+    for (std::string entry; std::getline(environ, entry, '\0');) {
+      if (!entry.empty()) startEnvironment.push_back(entry);
+    }
+  }
+  std::string startUmask;
+  {
+    std::istringstream status(testkit::readFile("/proc/self/status"));
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with("Umask:")) startUmask = line.substr(line.find_first_not_of("\t ", 6));
+    }
+  }
+  const fs::path workingFolder = fs::current_path();
+  ::setenv("VELTRA_SET_BY_THE_PROCESS", "1", 1);
+  const mode_t umaskBefore = ::umask(0077);
+  fs::current_path(dir.path());
+
+  open(bundle, true);
+
+  fs::current_path(workingFolder);
+  ::umask(umaskBefore);
+  ::unsetenv("VELTRA_SET_BY_THE_PROCESS");
+  const auto report = test::waitForLaunchReport(dir / "reports");
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->cwd, "/");
+  EXPECT_EQ(report->umask, startUmask);
+  EXPECT_EQ(report->environment, startEnvironment);
 }
 
 TEST(RunningApplication, OnlyABundlesMainExecutableCounts) {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "VeltraSuiteSetup/Discovery.h"
 #include "VeltraSuiteSetup/Platform.h"
 
 namespace veltra::test {
@@ -35,10 +36,9 @@ class FakeWorkspace final : public Workspace {
     if (it == registry.end()) return std::nullopt;
     return it->second;
   }
-  void openApplication(const std::filesystem::path& bundle,
-                       const OpenConfiguration& configuration) override {
+  void openApplication(const CheckedApp& app, const OpenConfiguration& configuration) override {
     if (openError) throw std::system_error(*openError);
-    opened.push_back({bundle, configuration});
+    opened.push_back({app.path(), configuration});
   }
   void setAccessoryActivationPolicy() override { ++accessoryCalls; }
 };
@@ -72,6 +72,17 @@ class FakeMainBundle final : public MainBundle {
   }
 };
 
+// An app the fake verifier passed: its path made absolute, no executable.
+class FakeCheckedApp final : public CheckedApp {
+ public:
+  explicit FakeCheckedApp(std::filesystem::path path) : path_(std::move(path)) {}
+  const std::filesystem::path& path() const override { return path_; }
+  int executable() const override { return -1; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 // Verifies exactly the (path, bundle id) pairs it was given.
 class FakeVerifier final : public CodeVerifier {
  public:
@@ -83,10 +94,12 @@ class FakeVerifier final : public CodeVerifier {
   void add(const std::filesystem::path& path, const std::string& bundleId) {
     genuine.insert({path.string(), bundleId});
   }
-  bool verified(const std::filesystem::path& url, std::string_view bundleId) override {
+  std::shared_ptr<const CheckedApp> check(const std::filesystem::path& url,
+                                          std::string_view bundleId) override {
     calls.emplace_back(url.string(), std::string(bundleId));
     if (whileVerifying) whileVerifying();
-    return genuine.contains({url.string(), std::string(bundleId)});
+    if (!genuine.contains({url.string(), std::string(bundleId)})) return nullptr;
+    return std::make_shared<FakeCheckedApp>(absolutePath(url));
   }
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
@@ -19,6 +20,7 @@ struct SignatureCase {
   std::function<fs::path(const fs::path& folder)> make;
   bool expected;
   const char* verifyAs = kSorel;
+  bool needsRoot = false;  // gives files to another user
 };
 void PrintTo(const SignatureCase& c, std::ostream* out) { *out << c.name; }
 
@@ -26,6 +28,35 @@ fs::path signedSorel(const fs::path& folder) {
   const fs::path bundle = test::makeBundle(folder, "Sorel", kSorel);
   test::codesign(bundle, test::pki().suiteTeam);
   return bundle;
+}
+
+// A genuine bundle, then `change` applied to the mode of `entry` (relative to the bundle).
+std::function<fs::path(const fs::path&)> withMode(const std::string& entry, fs::perms mode) {
+  return [entry, mode](const fs::path& f) {
+    const fs::path b = signedSorel(f);
+    fs::permissions(entry.empty() ? b : b / entry, mode);
+    return b;
+  };
+}
+
+// A genuine bundle in a folder "holder" of `mode` (and given to nobody with `giveAway`).
+std::function<fs::path(const fs::path&)> inHolder(fs::perms mode, bool giveAway = false) {
+  return [mode, giveAway](const fs::path& f) {
+    fs::create_directory(f / "holder");
+    const fs::path b = signedSorel(f / "holder");
+    fs::permissions(f / "holder", mode);
+    if (giveAway && !testkit::giveAway(f / "holder")) throw std::runtime_error("not root");
+    return b;
+  };
+}
+
+// A genuine bundle with `entry` given to the user nobody.
+std::function<fs::path(const fs::path&)> givenAway(const std::string& entry) {
+  return [entry](const fs::path& f) {
+    const fs::path b = signedSorel(f);
+    if (!testkit::giveAway(entry.empty() ? b : b / entry)) throw std::runtime_error("not root");
+    return b;
+  };
 }
 
 std::vector<SignatureCase> signatureCases() {
@@ -190,6 +221,62 @@ std::vector<SignatureCase> signatureCases() {
          return b;
        },
        false, "com.example.other"},
+      // Digests: SHA-256 or stronger, in the signature and in the certificates.
+      {"CmsWithSha1",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesignWithOpensslCli(b, pki().suiteTeam, "sha1");
+         return b;
+       },
+       false},
+      {"CmsWithSha384",
+       [](const fs::path& f) {
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesignWithOpensslCli(b, pki().suiteTeam, "sha384");
+         return b;
+       },
+       true},
+      {"LeafCertificateSignedWithSha1",
+       [](const fs::path& f) {
+         // veltra-codesign refuses a bundle that would not verify; openssl signs it anyway.
+         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+         test::codesignWithOpensslCli(b, pki().sha1Issued);
+         return b;
+       },
+       false},
+      // Modes that would let another user change what runs.
+      {"GroupWritableFile", withMode("Contents/Resources/strings.txt", fs::perms(0664)), false},
+      {"WorldWritableExecutable", withMode("Contents/MacOS/Sorel", fs::perms(0757)), false},
+      {"WorldWritableFolder", withMode("Contents/Resources", fs::perms(0777)), false},
+      {"GroupWritableBundleFolder", withMode("", fs::perms(0775)), false},
+      {"WritableManifest", withMode(std::string(kManifestPath), fs::perms(0666)), false},
+      {"SetuidExecutable", withMode("Contents/MacOS/Sorel", fs::perms(04755)), false},
+      {"SetgidFolder", withMode("Contents/MacOS", fs::perms(02755)), false},
+      {"ReadOnlyForEveryone", withMode("Contents/MacOS/Sorel", fs::perms(0555)), true},
+      {"HolderWritableByOthers", inHolder(fs::perms(0777)), false},
+      {"HolderWritableByGroup", inHolder(fs::perms(0775)), false},
+      {"HolderStickyLikeTmp", inHolder(fs::perms(01777)), true},
+      {"HolderOfAnotherUser", inHolder(fs::perms(0755), true), false, kSorel, true},
+      {"FileOfAnotherUser", givenAway("Contents/Resources/strings.txt"), false, kSorel, true},
+      {"BundleOfAnotherUser", givenAway(""), false, kSorel, true},
+      // The path is resolved once, and what it resolves to is checked.
+      {"ReachedThroughALinkedFolder",
+       [](const fs::path& f) {
+         signedSorel(f / "real");
+         fs::create_directory_symlink("real", f / "linked");
+         return f / "linked/Sorel.app";
+       },
+       true},
+      {"DotDotAfterALink",
+       [](const fs::path& f) {
+         // good/link/.. is evil/ for the kernel, good/ for the text.
+         signedSorel(f / "good");
+         test::makeBundle(f / "evil", "Sorel", kSorel);
+         fs::create_directories(f / "evil/sub");
+         fs::create_directory_symlink("../evil/sub", f / "good/link");
+         return f / "good/link/../Sorel.app";
+       },
+       false},
   };
 }
 
@@ -197,6 +284,7 @@ class Signature : public testing::TestWithParam<SignatureCase> {};
 
 TEST_P(Signature, Verifies) {
   if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
+  if (GetParam().needsRoot && ::geteuid() != 0) GTEST_SKIP() << "giving files away needs root";
   testkit::TemporaryFolder dir;
   const fs::path target = GetParam().make(dir.path());
   EXPECT_EQ(S::verified(target, GetParam().verifyAs), GetParam().expected);

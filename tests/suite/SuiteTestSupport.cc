@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 #include "VeltraSuiteSetup/Catalogue.h"
@@ -43,7 +44,8 @@ void makeKey(const fs::path& key) {
 
 // Issues a certificate for `subject` signed by `caCert`/`caKey` with the extensions in `ext`.
 void issue(const fs::path& dir, const std::string& name, const std::string& subject,
-           const fs::path& caCert, const fs::path& caKey, const std::string& ext) {
+           const fs::path& caCert, const fs::path& caKey, const std::string& ext,
+           const std::string& digest = "sha256") {
   const fs::path key = dir / (name + ".key");
   makeKey(key);
   const fs::path csr = dir / (name + ".csr");
@@ -54,7 +56,7 @@ void issue(const fs::path& dir, const std::string& name, const std::string& subj
   static std::mt19937_64 random(std::random_device{}());
   const std::string serial = std::to_string(random() >> 2);
   openssl({"x509", "-req", "-in", csr.string(), "-CA", caCert.string(), "-CAkey", caKey.string(),
-           "-set_serial", serial, "-days", "30", "-sha256", "-extfile",
+           "-set_serial", serial, "-days", "30", "-" + digest, "-extfile",
            (dir / (name + ".ext")).string(), "-out", (dir / (name + ".pem")).string()});
 }
 
@@ -82,6 +84,8 @@ Pki makePki() {
         intermediateKey, kCodeSigningExt);
   issue(dir, "email", "/O=Pemberhollo/OU=K4TQ7WMX2P/CN=Veltra Mail", intermediateCert,
         intermediateKey, kEmailExt);
+  issue(dir, "sha1", "/O=Pemberhollo/OU=K4TQ7WMX2P/CN=Veltra Suite Signing", intermediateCert,
+        intermediateKey, kCodeSigningExt, "sha1");
 
   const fs::path rogueKey = dir / "rogue-root.key";
   makeKey(rogueKey);
@@ -96,7 +100,8 @@ Pki makePki() {
     return Signer{dir / (name + ".key"), dir / (name + ".pem"), chain};
   };
   return Pki{signer("suite", intermediateCert), signer("other", intermediateCert),
-             signer("email", intermediateCert), signer("rogue", dir / "rogue-root.pem")};
+             signer("email", intermediateCert), signer("rogue", dir / "rogue-root.pem"),
+             signer("sha1", intermediateCert)};
 }
 
 }  // namespace
@@ -145,6 +150,26 @@ void killProcessesRunningFrom(const fs::path& folder) {
   }
 }
 
+std::optional<LaunchReport> waitForLaunchReport(const fs::path& reports) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(reports, error)) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(".") || !name.ends_with(".txt")) continue;
+      LaunchReport report;
+      std::istringstream lines(testkit::readFile(entry.path()));
+      for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("cwd=")) report.cwd = line.substr(4);
+        if (line.starts_with("umask=")) report.umask = line.substr(6);
+        if (line.starts_with("env=")) report.environment.push_back(line.substr(4));
+      }
+      return report;
+    }
+    ::usleep(10000);
+  }
+  return std::nullopt;
+}
+
 std::string appName(const std::string& bundleId) {
   const auto it = veltra::VeltraSuiteSetup::names().find(bundleId);
   return it == veltra::VeltraSuiteSetup::names().end() ? "Other" : it->second;
@@ -167,6 +192,11 @@ fs::path makeBundle(const fs::path& folder, const std::string& name, const std::
   }
   testkit::writeFile(bundle / "Contents" / "Resources" / "strings.txt",
                      "Hello from " + name + "\n");
+  // Folders as an installer leaves them, whatever the umask: only the owner writes.
+  fs::permissions(bundle, fs::perms(0755));
+  for (const auto& entry : fs::recursive_directory_iterator(bundle)) {
+    if (entry.is_directory()) fs::permissions(entry.path(), fs::perms(0755));
+  }
   return bundle;
 }
 
@@ -182,7 +212,8 @@ void codesign(const fs::path& bundle, const Signer& signer,
   }
 }
 
-void codesignWithOpensslCli(const fs::path& bundle, const Signer& signer) {
+void codesignWithOpensslCli(const fs::path& bundle, const Signer& signer,
+                            const std::string& digest) {
   const auto info = readBundleInfo(bundle);
   const fs::path folder = bundle / "Contents" / "_CodeSignature";
   fs::create_directories(folder);
@@ -192,7 +223,7 @@ void codesignWithOpensslCli(const fs::path& bundle, const Signer& signer) {
                                 "-sign",
                                 "-binary",
                                 "-md",
-                                "sha256",
+                                digest,
                                 "-outform",
                                 "DER",
                                 "-in",

@@ -41,6 +41,7 @@ struct Pki {
   Signer otherTeam;      // codeSigning, OU Z9ZZZZZZZ9
   Signer noCodeSigning;  // emailProtection only, OU K4TQ7WMX2P
   Signer untrustedRoot;  // codeSigning, OU K4TQ7WMX2P, under a root of its own
+  Signer sha1Issued;     // as suiteTeam, but its certificate is signed with SHA-1
 };
 
 // Whether the build's development anchor key is available (not with a release anchor).
@@ -57,8 +58,9 @@ std::filesystem::path makeBundle(const std::filesystem::path& folder, const std:
 // Signs with veltra-codesign; the identifier defaults to the bundle's own.
 void codesign(const std::filesystem::path& bundle, const Signer& signer,
               const std::optional<std::string>& identifier = std::nullopt);
-// Writes the manifest with the library and signs it with `openssl cms`.
-void codesignWithOpensslCli(const std::filesystem::path& bundle, const Signer& signer);
+// Writes the manifest with the library and signs it with `openssl cms -md <digest>`.
+void codesignWithOpensslCli(const std::filesystem::path& bundle, const Signer& signer,
+                            const std::string& digest = "sha256");
 
 // Starts the suite-setup-helper under test with `args`, HOME at `home` and no display; with
 // `terminal` on a pseudo-terminal of its own (its controlling terminal).
@@ -72,6 +74,16 @@ testkit::ProcessResult runHelper(const std::vector<std::string>& args,
 std::vector<int> processesRunningFrom(const std::filesystem::path& folder);
 // Kills (SIGKILL) the processes of processesRunningFrom(folder) and waits until they are gone.
 void killProcessesRunningFrom(const std::filesystem::path& folder);
+
+// How a test app (veltra-test-app) was started, from the report it writes into the folder
+// "reports" beside its bundle when that folder exists.
+struct LaunchReport {
+  std::string cwd;
+  std::string umask;                     // four octal digits
+  std::vector<std::string> environment;  // NAME=VALUE, in the app's order
+};
+// Waits up to five seconds for a report in `reports` and reads the first one found.
+std::optional<LaunchReport> waitForLaunchReport(const std::filesystem::path& reports);
 
 // The catalogue name of a bundle id ("Sorel" for com.pemberhollo.sorel).
 std::string appName(const std::string& bundleId);

@@ -28,8 +28,9 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
+// Rounded up, so that a wait of a millisecond still polls the child's pipes once.
 int millisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
   return static_cast<int>(std::max<long long>(0, left.count()));
 }
 
