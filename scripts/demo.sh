@@ -60,7 +60,7 @@ field() { python3 -c 'import json,re,sys; a=json.loads(sys.argv[1]); print(eval(
 # The demo's own folder and the processes it starts; all of them go away on the way out.
 
 work=$(mktemp -d /tmp/pellow-demo.XXXXXX)
-fake_pid='' git_pid='' git_in=''
+fake_pid='' git_pid='' git_in='' xvfb_pid=''
 cleanup() {
   local status=$?
   set +e
@@ -75,6 +75,7 @@ cleanup() {
   # Both stand-ins stop at the end of their input and remove their keys and CA.
   [ -n "${FAKE[1]:-}" ] && exec {FAKE[1]}>&-
   [ -n "$git_in" ] && exec {git_in}>&-
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   for pid in $fake_pid $git_pid; do
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill "$pid" 2>/dev/null
@@ -367,7 +368,7 @@ ls "$apps" | show
 # exact output and exit status, and leaves the output in $answer.
 suite() {
   local status=0
-  shown_command suite-setup-helper --app "\$DEMO/suite/apps/Pellow.app" --registry "\$DEMO/suite/registry" "$@"
+  shown_command suite-setup-helper --app "$apps/Pellow.app" --registry "$registry" "$@"
   answer=$("$bin/suite-setup-helper" --app "$apps/Pellow.app" --registry "$registry" "$@") || status=$?
   printf '%s\n' "$answer" | show
   printf '     (exit %d)\n' "$status"
@@ -423,8 +424,94 @@ shown_command suite-setup-helper
 printf '     output: "%s"  (exit %d)\n' "$out" "$status"
 [ "$status" -eq 1 ] && [ -z "$out" ] || fail "expected status 1 and no output"
 
+# ---------------------------------------------------------------------------------------------
+chapter "A suite app built against the SDK: the example Sorel"
+
+sdk="$build/sdk"
+sorel_ok=0
+say "Install this build's SDK into $sdk and build the example app against it"
+if ! "$root/tests/sdk/sdk-check.sh" install "$build" "$sdk" >"$work/sdk-install.log" 2>&1; then
+  note "Skipped: $(tail -n 1 "$work/sdk-install.log")"
+else
+  note "Headers, static libraries, CMake and pkg-config packages of both libraries, beside the \
+helpers and their modules:"
+  (cd "$sdk" && find include lib libexec -mindepth 1 -maxdepth 2 | sort) | show
+  shown_command cmake -S examples/sorel -B "\$DEMO/sorel-build" -DCMAKE_PREFIX_PATH="$sdk"
+  shown_command cmake --build "\$DEMO/sorel-build"
+  "$root/tests/sdk/sdk-check.sh" example "$root" "$sdk" "$work/sorel-build" \
+    >"$work/sorel-build.log" 2>&1 || fail "the example did not build (see $work/sorel-build.log)"
+  note "examples/sorel uses nothing of this tree: find_package(VeltraSuiteSetup) and GTK 3. It \
+runs the background reconcile with an executor that puts reconcile on the GTK main loop."
+
+  say "Sign Sorel into the user's Applications folder, beside Pellow, and connect the two"
+  shared="$HOME/.local/share/VeltraIntegration/registry/v1"
+  (umask 077 && mkdir -p "$shared" "$HOME/Applications")
+  cp -R "$work/sorel-build/Sorel.app" "$apps/Pellow.app" "$HOME/Applications/"
+  shown_command veltra-codesign --key signing.key --cert signing.pem --anchor anchor.pem \
+    "\$DEMO/home/Applications/Sorel.app"
+  "$sdk/bin/veltra-codesign" --key "$suite/pki/signing.key" --cert "$suite/pki/signing.pem" \
+    --anchor "$anchor/anchor.pem" "$HOME/Applications/Sorel.app" ||
+    fail "veltra-codesign could not sign Sorel"
+  note "The registry is now the one all suite apps of this user share, \
+~/.local/share/VeltraIntegration/registry/v1, where Sorel looks by default."
+  registry="$shared" apps_before="$apps" apps="$HOME/Applications"
+  # The Sorel started above still runs (a stand-in that stays two minutes); with the shared
+  # registry any genuine copy counts as running, and the helper would not start this one.
+  for exe in /proc/[0-9]*/exe; do
+    case $(readlink "$exe" 2>/dev/null) in "$apps_before"/*)
+      pid=${exe#/proc/}; kill "${pid%/exe}" 2>/dev/null ;;
+    esac
+  done
+  suite --add com.pemberhollo.sorel || fail "--add failed"
+  table
+
+  say "Start Sorel in the background, as Pellow does, on a private X display"
+  Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.display" 2>"$work/xvfb.log" &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$work/xvfb.display" ] && break; sleep 0.1; done
+  [ -s "$work/xvfb.display" ] || fail "Xvfb did not start (see $work/xvfb.log)"
+  export DISPLAY=":$(head -n 1 "$work/xvfb.display")" NO_AT_BRIDGE=1
+  suite --launch-destination com.pemberhollo.sorel || fail "--launch-destination failed"
+  table
+  window=''
+  for _ in $(seq 100); do
+    window=$(xdotool search --onlyvisible --name '^Sorel' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || fail "no Sorel window"
+  title=''
+  for _ in $(seq 100); do
+    title=$(xdotool getwindowname "$window")
+    [ "$title" != Sorel ] && break
+    sleep 0.2
+  done
+  note "Its window, titled after the apps its first reconcile found (docs/sorel-example.png shows it):"
+  printf '%s\n' "\"$title\"" | show
+  [ "$title" != Sorel ] || fail "Sorel's first reconcile did not come"
+
+  say "Quit Sorel"
+  sorel_pid=''
+  for exe in /proc/[0-9]*/exe; do
+    [ "$(readlink "$exe" 2>/dev/null)" = "$HOME/Applications/Sorel.app/Contents/MacOS/Sorel" ] &&
+      { sorel_pid=${exe#/proc/}; sorel_pid=${sorel_pid%/exe}; break; }
+  done
+  [ -n "$sorel_pid" ] || fail "Sorel is not running"
+  shown_command kill -TERM "$sorel_pid"
+  kill -TERM "$sorel_pid"
+  for _ in $(seq 100); do kill -0 "$sorel_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$sorel_pid" 2>/dev/null && fail "Sorel did not quit"
+  note "SIGTERM quits Sorel as its Quit button does: it stops the bootstrap (no reconcile after \
+that), lets go of a call waiting for the main loop, and leaves the main loop."
+  kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid='' apps="$apps_before"
+  unset DISPLAY NO_AT_BRIDGE
+  sorel_ok=1
+fi
+
 chapter "Done"
 if [ "$git_ok" -eq 1 ]; then git_done="git clone and two pushes (one with a renewed token)"
 else git_done="(git skipped: no port 443)"; fi
+if [ "$sorel_ok" -eq 1 ]; then sorel_done=", and a suite app built against the SDK reconciled"
+else sorel_done=''; fi
 note "Both helpers did their real work: a device-flow sign-in, repository checks and listings, \
-$git_done, and the suite apps verified, connected and launched."
+$git_done, and the suite apps verified, connected and launched$sorel_done."

@@ -1,12 +1,20 @@
 // veltra-codesign: seals an app bundle and signs the seal.
 //
-//   veltra-codesign --key leaf.key --cert leaf.pem [--chain chain.pem] [--identifier ID] Name.app
+//   veltra-codesign --key leaf.key --cert leaf.pem [--chain chain.pem] [--anchor root.pem]
+//                   [--identifier ID] Name.app
 //
 // Writes Contents/_CodeSignature/CodeResources.json (the identifier and the SHA-256 of every
 // regular file) and CodeResources.p7s (a detached DER CMS signature of the manifest's bytes made
 // with the key and certificate, carrying the certificate and the chain). The identifier defaults
-// to the bundle's CFBundleIdentifier. Exit status 0 on success, 1 on failure (message on stderr),
-// 2 for a wrong command line.
+// to the bundle's CFBundleIdentifier. Then checks the bundle as the suite will: against the
+// anchor(s) of --anchor, or else against the chain it signed with (the leaf itself without one),
+// for the team of the certificate's subject OU. Exit status 0 when the bundle verifies, 1 on
+// failure (message on stderr), 2 for a wrong command line.
+//
+// The manifest and signature are written whole (privatefiles::replaceFile: an anonymous file, or
+// a hidden temporary one); temporary files that an interrupted run left in
+// Contents/_CodeSignature, and the "CodeResources.*.part" of earlier versions, are removed before
+// the bundle is sealed, so they never end up in the seal.
 
 #include <fcntl.h>
 #include <openssl/err.h>
@@ -28,6 +36,7 @@
 #include "PrivateFiles/AtomicFile.h"
 #include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
+#include "VeltraSuiteSetup/bundle/CodeSignature.h"
 #include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
 namespace {
@@ -36,6 +45,7 @@ struct Options {
   std::string key;
   std::string cert;
   std::optional<std::string> chain;
+  std::optional<std::string> anchor;
   std::optional<std::string> identifier;
   std::string bundle;
 };
@@ -52,6 +62,8 @@ std::optional<Options> parse(const std::vector<std::string>& args) {
       options.cert = args[++i];
     } else if (arg == "--chain" && hasValue) {
       options.chain = args[++i];
+    } else if (arg == "--anchor" && hasValue) {
+      options.anchor = args[++i];
     } else if (arg == "--identifier" && hasValue) {
       options.identifier = args[++i];
     } else if (arg.starts_with("--")) {
@@ -89,6 +101,49 @@ void writeFile(const std::filesystem::path& path, std::string_view bytes) {
   if (error) throw std::runtime_error("cannot store " + path.string() + ": " + error.message());
 }
 
+std::string readText(const std::string& path) {
+  std::string text;
+  const veltra::BioPtr bio = openFile(path);
+  char buffer[4096];
+  int read = 0;
+  while ((read = BIO_read(bio.get(), buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<std::size_t>(read));
+  }
+  return text;
+}
+
+std::string pem(X509* certificate) {
+  const veltra::BioPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio || PEM_write_bio_X509(bio.get(), certificate) != 1) failWithOpenSsl("out of memory");
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<std::size_t>(length));
+}
+
+// Removes the temporary files an interrupted run may have left in the signature folder, before
+// anything is sealed: the hidden ones of writeFile, and the "<file>.part" of earlier versions.
+void removeLeftovers(const std::filesystem::path& signatureFolder) {
+  const privatefiles::UniqueFd folder(
+      ::open(signatureFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  std::error_code error =
+      folder ? privatefiles::removeTemporaries(folder.get(), privatefiles::hexTemporaryNames())
+             : std::error_code(errno, std::generic_category());
+  for (const char* legacy : {"CodeResources.json.part", "CodeResources.p7s.part"}) {
+    if (error) break;
+    struct stat info {};
+    if (::fstatat(folder.get(), legacy, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      error = std::make_error_code(std::errc::is_a_directory);
+    } else if (::unlinkat(folder.get(), legacy, 0) != 0) {
+      error = std::error_code(errno, std::generic_category());
+    }
+  }
+  if (error) {
+    throw std::runtime_error("cannot remove temporary files left in " + signatureFolder.string() +
+                             ": " + error.message());
+  }
+}
+
 void sign(const Options& options) {
   const std::filesystem::path bundle = options.bundle;
   std::string identifier;
@@ -121,9 +176,17 @@ void sign(const Options& options) {
     if (sk_X509_num(chain.get()) == 0)
       throw std::runtime_error("no certificate in " + *options.chain);
   }
+  // The suite accepts only a code-signing certificate of one team: refuse to make a bundle it
+  // would never accept.
+  if (!veltra::hasCodeSigningUsage(cert.get())) {
+    throw std::runtime_error(options.cert + " has no extended key usage codeSigning");
+  }
+  const auto team = veltra::singleOrganisationalUnit(cert.get());
+  if (!team) throw std::runtime_error(options.cert + " names no single subject OU (the team)");
 
   const std::filesystem::path signatureFolder = bundle / "Contents" / "_CodeSignature";
   std::filesystem::create_directories(signatureFolder);
+  removeLeftovers(signatureFolder);
   const std::string manifest = veltra::BundleManifest::build(bundle, identifier).encoded();
 
   const veltra::BioPtr content(BIO_new_mem_buf(manifest.data(), static_cast<int>(manifest.size())));
@@ -139,6 +202,29 @@ void sign(const Options& options) {
   writeFile(bundle / veltra::kManifestPath, manifest);
   writeFile(bundle / veltra::kSignaturePath,
             std::string_view(data, static_cast<std::size_t>(length)));
+
+  // The check the suite makes, so that success means a bundle that verifies.
+  std::string anchors;
+  veltra::AnchorUse use = veltra::AnchorUse::selfSignedRoots;
+  if (options.anchor) {
+    anchors = readText(*options.anchor);
+  } else {
+    use = veltra::AnchorUse::anyCertificate;
+    for (int i = 0; i < sk_X509_num(chain.get()); ++i)
+      anchors += pem(sk_X509_value(chain.get(), i));
+    if (anchors.empty()) anchors = pem(cert.get());
+  }
+  const std::string against = options.anchor ? *options.anchor : std::string("its signing chain");
+  std::optional<veltra::SignatureVerifier> verifier;
+  try {
+    verifier.emplace(anchors, use);
+  } catch (const std::runtime_error&) {
+    throw std::runtime_error("no certificate in " + against);
+  }
+  if (!verifier->verify(bundle, identifier, *team)) {
+    throw std::runtime_error(bundle.string() + " was signed but does not verify against " +
+                             against);
+  }
 }
 
 }  // namespace
@@ -147,7 +233,7 @@ int main(int argc, char** argv) {
   const auto options = parse(std::vector<std::string>(argv + 1, argv + argc));
   if (!options) {
     std::cerr << "usage: veltra-codesign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] "
-                 "[--identifier ID] BUNDLE.app\n";
+                 "[--anchor ANCHOR.pem] [--identifier ID] BUNDLE.app\n";
     return 2;
   }
   try {

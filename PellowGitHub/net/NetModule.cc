@@ -9,6 +9,8 @@
 #include <string>
 #include <system_error>
 
+#include "PellowGitHub/support/ModuleLocation.h"
+
 namespace pellow {
 namespace {
 
@@ -23,15 +25,8 @@ std::string loaderError() {
   return message == nullptr ? std::string("unknown error") : std::string(message);
 }
 
-std::filesystem::path modulePath() {
-  std::error_code error;
-  const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) throw std::runtime_error("cannot find the running executable: " + error.message());
-  return executable.parent_path() / kNetModuleFileName;
-}
-
 const PellowNetModule* load() {
-  const std::filesystem::path path = modulePath();
+  const std::filesystem::path path = modulePath(kNetModuleFileName);
   // RTLD_LOCAL: the module's libcurl and ICU symbols stay out of the helper's own namespace.
   std::unique_ptr<void, LibraryCloser> library(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (!library) throw std::runtime_error("cannot load " + path.string() + ": " + loaderError());

@@ -1,8 +1,9 @@
 // NetModule: the helper's access to its network module, "pellow-net.so" (NetModuleABI.h).
 //
 // The module is loaded the first time a run needs it, from the folder of the running executable
-// (so an installed helper finds the module installed beside it, whatever the current folder or
-// PATH), and stays loaded until the process ends.
+// when it is there (so an installed helper finds the module installed beside it, whatever the
+// current folder or PATH), else from the folder the package installed it in (an application
+// that links the library; support/ModuleLocation.h), and stays loaded until the process ends.
 //
 //   const PellowNetModule& net = netModule();  // loads on first use; throws std::runtime_error
 //   void* transport = net.transport_create(...);
@@ -14,7 +15,7 @@
 
 namespace pellow {
 
-// The file name of the module, looked for beside the running executable.
+// The file name of the module (see modulePath in support/ModuleLocation.h).
 inline constexpr const char* kNetModuleFileName = "pellow-net.so";
 
 // Returns the module's function table, loading the module on the first call (RTLD_NOW,

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "PellowGitHub/store/CredentialLockFolder.h"
+#include "PellowGitHub/support/ModuleLocation.h"
 
 namespace pellow {
 namespace {
@@ -17,10 +18,7 @@ namespace {
 // taken back. Null when the module is missing or does not match this helper.
 const PellowSecretModule* loadModule() {
   static const PellowSecretModule* const module = []() -> const PellowSecretModule* {
-    std::error_code error;
-    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return nullptr;
-    const std::filesystem::path path = executable.parent_path() / kSecretModuleFileName;
+    const std::filesystem::path path = modulePath(kSecretModuleFileName);
     // RTLD_LOCAL: GLib's and libsecret's symbols stay out of the helper's own namespace.
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return nullptr;

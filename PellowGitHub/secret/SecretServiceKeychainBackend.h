@@ -1,6 +1,7 @@
 // SecretServiceKeychainBackend: the keychain item in the desktop keyring (GNOME Keyring,
 // KeePassXC, KWallet's Secret Service), through the module "pellow-secret.so" (SecretModuleABI.h)
-// that is loaded from beside the running executable only when a session bus exists.
+// that is loaded only when a session bus exists, from beside the running executable or else
+// from the folder the package installed it in (support/ModuleLocation.h).
 //
 //   if (sessionBusAddressKnown())
 //     if (auto backend = SecretServiceKeychainBackend::connect()) ... // else: the file store

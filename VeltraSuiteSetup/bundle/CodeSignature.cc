@@ -75,24 +75,8 @@ std::optional<std::string> readAll(int fd, std::size_t size) {
   return bytes;
 }
 
-std::optional<std::string> singleOrganisationalUnit(X509* certificate) {
-  const X509_NAME* subject = X509_get_subject_name(certificate);
-  const int index = X509_NAME_get_index_by_NID(subject, NID_organizationalUnitName, -1);
-  if (index < 0 || X509_NAME_get_index_by_NID(subject, NID_organizationalUnitName, index) >= 0) {
-    return std::nullopt;  // none, or ambiguous
-  }
-  const ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index));
-  unsigned char* utf8 = nullptr;
-  const int length = ASN1_STRING_to_UTF8(&utf8, data);
-  if (length < 0) return std::nullopt;
-  std::string text(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length));
-  OPENSSL_free(utf8);
-  return text;
-}
-
 bool isCodeSigningLeaf(X509* certificate, std::string_view team) {
-  if ((X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) == 0) return false;
-  if ((X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) return false;
+  if (!hasCodeSigningUsage(certificate)) return false;
   const auto unit = singleOrganisationalUnit(certificate);
   return unit && *unit == team;
 }
@@ -146,7 +130,28 @@ struct ShallowStackFree {
 
 }  // namespace
 
-SignatureVerifier::SignatureVerifier(std::string_view trustAnchorsPem) : store_(X509_STORE_new()) {
+std::optional<std::string> singleOrganisationalUnit(X509* certificate) {
+  const X509_NAME* subject = X509_get_subject_name(certificate);
+  const int index = X509_NAME_get_index_by_NID(subject, NID_organizationalUnitName, -1);
+  if (index < 0 || X509_NAME_get_index_by_NID(subject, NID_organizationalUnitName, index) >= 0) {
+    return std::nullopt;  // none, or ambiguous
+  }
+  const ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index));
+  unsigned char* utf8 = nullptr;
+  const int length = ASN1_STRING_to_UTF8(&utf8, data);
+  if (length < 0) return std::nullopt;
+  std::string text(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(length));
+  OPENSSL_free(utf8);
+  return text;
+}
+
+bool hasCodeSigningUsage(X509* certificate) {
+  return (X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) != 0 &&
+         (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0;
+}
+
+SignatureVerifier::SignatureVerifier(std::string_view trustAnchorsPem, AnchorUse use)
+    : store_(X509_STORE_new()), use_(use) {
   const ErrorQueueCleaner cleaner;
   if (!store_) throw std::runtime_error("cannot create a certificate store");
   const BioPtr bio(
@@ -230,7 +235,10 @@ std::optional<SealedBundle> SignatureVerifier::check(const fs::path& url, std::s
       return std::nullopt;
     }
     X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
-    X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_NO_CHECK_TIME);
+    X509_VERIFY_PARAM_set_flags(parameters,
+                                use_ == AnchorUse::anyCertificate
+                                    ? X509_V_FLAG_NO_CHECK_TIME | X509_V_FLAG_PARTIAL_CHAIN
+                                    : X509_V_FLAG_NO_CHECK_TIME);
     X509_VERIFY_PARAM_set_auth_level(parameters, kChainSecurityLevel);
     if (X509_verify_cert(context.get()) != 1) return std::nullopt;
 

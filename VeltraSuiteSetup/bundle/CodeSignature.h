@@ -21,6 +21,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "PrivateFiles/UniqueFd.h"
@@ -36,10 +37,16 @@ struct SealedBundle {
   privatefiles::UniqueFd executable;  // the main executable that was hashed; invalid when none
 };
 
+enum class AnchorUse {
+  selfSignedRoots,  // the suite's rule: a chain ends at one of the anchors, a self-signed root
+  anyCertificate,   // a chain may end at any anchor, an intermediate too (a signer's own check)
+};
+
 class SignatureVerifier {
  public:
   // `trustAnchorsPem`: one or more PEM certificates; throws std::runtime_error if none parses.
-  explicit SignatureVerifier(std::string_view trustAnchorsPem);
+  explicit SignatureVerifier(std::string_view trustAnchorsPem,
+                             AnchorUse use = AnchorUse::selfSignedRoots);
 
   // The verifier of the trust anchor(s) built in at compile time; nullptr when they do not parse
   // (then nothing verifies).
@@ -54,7 +61,13 @@ class SignatureVerifier {
 
  private:
   X509StorePtr store_;
+  AnchorUse use_;
 };
+
+// The subject OU of `certificate` when it has exactly one (the signing team); nullopt otherwise.
+std::optional<std::string> singleOrganisationalUnit(X509* certificate);
+// Whether `certificate` carries extended key usage codeSigning.
+bool hasCodeSigningUsage(X509* certificate);
 
 // The PEM text of the trust anchor(s) built in at compile time.
 std::string_view builtInTrustAnchors() noexcept;

@@ -1,9 +1,12 @@
-// The example suite application, signed into a bundle, running the background reconcile.
+// A minimal suite application (bootstrap_app/), signed into a bundle, running the background
+// reconcile: its cycles, its refusals, and the end of its process while a cycle is under way.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <random>
 #include <sstream>
 
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
@@ -16,7 +19,7 @@ namespace fs = std::filesystem;
 namespace S = VeltraSuiteSetup;
 using namespace test::ids;
 
-class ExampleApp : public testing::Test {
+class BootstrapApp : public testing::Test {
  protected:
   testkit::TemporaryFolder dir;
   fs::path apps = dir / "apps";
@@ -28,7 +31,7 @@ class ExampleApp : public testing::Test {
     if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
     fs::create_directories(registry);
     fs::permissions(registry, fs::perms::owner_all);
-    sorel = test::makeBundle(apps, "Sorel", kSorel, VELTRA_EXAMPLE_APP_PATH);
+    sorel = test::makeBundle(apps, "Sorel", kSorel, VELTRA_BOOTSTRAP_APP_PATH);
     test::codesign(sorel, test::pki().suiteTeam);
     const fs::path pellow = test::makeBundle(apps, "Pellow", kPellow);
     test::codesign(pellow, test::pki().suiteTeam);
@@ -39,11 +42,11 @@ class ExampleApp : public testing::Test {
                                                         int seconds) {
     const auto run =
         testkit::run({sorel / "Contents/MacOS/Sorel"},
-                     {.environment = {{"VELTRA_EXAMPLE_LOCAL", local},
-                                      {"VELTRA_EXAMPLE_REGISTRY", registry},
-                                      {"VELTRA_EXAMPLE_LOG", log},
-                                      {"VELTRA_EXAMPLE_CYCLE_MS", std::to_string(cycleMs)},
-                                      {"VELTRA_EXAMPLE_SECONDS", std::to_string(seconds)}}});
+                     {.environment = {{"VELTRA_PROBE_LOCAL", local},
+                                      {"VELTRA_PROBE_REGISTRY", registry},
+                                      {"VELTRA_PROBE_LOG", log},
+                                      {"VELTRA_PROBE_CYCLE_MS", std::to_string(cycleMs)},
+                                      {"VELTRA_PROBE_SECONDS", std::to_string(seconds)}}});
     EXPECT_EQ(run.status, 0) << run.err;
     std::vector<std::pair<std::string, long long>> lines;
     std::istringstream text(testkit::readFile(log));
@@ -62,7 +65,7 @@ class ExampleApp : public testing::Test {
   }
 };
 
-TEST_F(ExampleApp, ReconcilesOncePerCycleWhileAPairIsPermitted) {
+TEST_F(BootstrapApp, ReconcilesOncePerCycleWhileAPairIsPermitted) {
   S::approvePair(kSorel, kPellow, registry);
   const auto lines = runApp(kSorel, 300, 2);
   ASSERT_GE(lines.size(), 2u);
@@ -75,7 +78,7 @@ TEST_F(ExampleApp, ReconcilesOncePerCycleWhileAPairIsPermitted) {
   for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 290);
 }
 
-TEST_F(ExampleApp, NoCallWithoutPermittedPairOrGenuineBundleOrMatchingId) {
+TEST_F(BootstrapApp, NoCallWithoutPermittedPairOrGenuineBundleOrMatchingId) {
   EXPECT_TRUE(reconciles(runApp(kSorel, 100, 1)).empty()) << "nothing permitted";
   S::approvePair(kSorel, kPellow, registry);
   EXPECT_TRUE(reconciles(runApp("com.pemberhollo.kesta", 100, 1)).empty()) << "other bundle id";
@@ -83,6 +86,54 @@ TEST_F(ExampleApp, NoCallWithoutPermittedPairOrGenuineBundleOrMatchingId) {
   EXPECT_TRUE(reconciles(runApp(kSorel, 100, 1)).empty()) << "bundle fails verification";
   EXPECT_FALSE(fs::exists(registry / ".suite-setup/prompt.lock")) << "never an alert";
 }
+
+// An application that returns from main, or calls exit(), without stopping its bootstrap while
+// the loop is inside a scan: exit tears down OpenSSL and the library's statics under the running
+// signature checks. With a 1 ms cycle the loop is scanning nearly all the time; the process
+// leaves at a random moment of it, again and again, and must end normally every time.
+struct LeaveCase {
+  const char* name;
+  const char* how;
+};
+void PrintTo(const LeaveCase& c, std::ostream* out) { *out << c.name; }
+
+class BootstrapExit : public BootstrapApp, public testing::WithParamInterface<LeaveCase> {};
+
+TEST_P(BootstrapExit, NeverCrashesWhileACycleIsUnderWay) {
+  S::approvePair(kSorel, kPellow, registry);
+  constexpr int kRuns = 100;  // per case: three cases, 300 exits in all
+  // Sanitizer builds start each process far more slowly: they run fewer times.
+  const auto budget = std::chrono::seconds(20);
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> leaveAfterUs(0, 30000);
+  const auto began = std::chrono::steady_clock::now();
+  int runs = 0;
+  for (; runs < kRuns && std::chrono::steady_clock::now() - began < budget; ++runs) {
+    const int after = leaveAfterUs(random);
+    testkit::EnvironmentChanges environment{{"VELTRA_PROBE_REGISTRY", registry},
+                                            {"VELTRA_PROBE_CYCLE_MS", "1"},
+                                            {"VELTRA_PROBE_LEAVE_US", std::to_string(after)},
+                                            {"VELTRA_PROBE_LEAVE_BY", GetParam().how}};
+    // A forked child keeps the loop's memory but not its thread: a leak checker (sanitizer
+    // builds) would count that memory lost.
+    if (std::string_view(GetParam().how) == "fork") environment["ASAN_OPTIONS"] = "detect_leaks=0";
+    const auto run = testkit::run({sorel / "Contents/MacOS/Sorel"}, {.environment = environment},
+                                  std::chrono::seconds(20));
+    ASSERT_EQ(run.status, 0) << "run " << runs << ", leaving " << after << " us after start"
+                             << " (seed " << seed << "); 128 + n is signal n\n"
+                             << run.err;
+  }
+  // A machine too slow for the whole series still has to show a meaningful number of exits.
+  EXPECT_GE(runs, 30) << "only " << runs << " runs within " << budget.count() << " s";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BootstrapExit,
+                         testing::Values(LeaveCase{"ReturnFromMain", "return"},
+                                         LeaveCase{"ExitFromAnotherThread", "exit"},
+                                         // A child forked mid-scan has no loop to wait for.
+                                         LeaveCase{"ForkedChildExits", "fork"}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace veltra

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -6,7 +8,9 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
+#include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/VeltraSuiteBootstrap.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 #include "tests/suite/PlatformFakes.h"
@@ -46,6 +50,7 @@ struct World {
   std::vector<std::pair<Clock::time_point, Clock::time_point>> calls;  // start, end
   std::vector<std::thread::id> threads;
   std::chrono::milliseconds reconcileTakes{0};
+  std::atomic<int> begun{0};  // calls that have begun, counted on entry
 
   World() {
     fake.mainBundle.identifier = kSorel;
@@ -62,6 +67,7 @@ struct World {
 
 VeltraSuiteBootstrap::Reconcile recorder(const std::shared_ptr<World>& world) {
   return [world] {
+    ++world->begun;
     const auto start = Clock::now();
     std::this_thread::sleep_for(world->reconcileTakes);
     const std::lock_guard lock(world->mutex);
@@ -251,6 +257,135 @@ TEST_F(Bootstrap, ExecutorRunsReconcile) {
   mainLoop.join();
   const std::lock_guard lock(world->mutex);
   for (const auto& id : world->threads) EXPECT_EQ(id, mainId);
+}
+
+// A bootstrap that nothing owns through a shared_ptr would have no loop to hold it weakly: the
+// only way to make one is create().
+static_assert(!std::is_constructible_v<VeltraSuiteBootstrap>);
+static_assert(!std::is_constructible_v<VeltraSuiteBootstrap, VeltraSuiteBootstrap::Executor,
+                                       VeltraPlatform&, std::chrono::nanoseconds>);
+
+// Lets a test hold the loop inside its scan: the first check on the loop's thread waits there
+// until released.
+struct ScanGate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool released = false;
+
+  void enterAndWait() {
+    std::unique_lock lock(mutex);
+    entered = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+  }
+  bool waitEntered(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, limit, [&] { return entered; });
+  }
+  void release() {
+    const std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+};
+
+TEST_F(Bootstrap, StopDuringAScanMeansNoReconcileAfterIt) {
+  permit();
+  auto gate = std::make_shared<ScanGate>();
+  const auto testThread = std::this_thread::get_id();
+  world->fake.verifier.whileVerifying = [gate, testThread] {
+    if (std::this_thread::get_id() != testThread) gate->enterAndWait();
+  };
+  auto bootstrap = make(20ms);
+  bootstrap->start(kSorel, world->registry(), recorder(world));
+  ASSERT_TRUE(gate->waitEntered(5s));
+  bootstrap->stop();
+  gate->release();
+  EXPECT_TRUE(bootstrap->waitForLoopEnd(5s));
+  EXPECT_EQ(world->begun.load(), 0);
+}
+
+// The call is handed to an executor that runs it later (as a GUI main loop would, after other
+// events); stop() comes in between.
+TEST_F(Bootstrap, ACallQueuedInTheExecutorDoesNotRunAfterStop) {
+  permit();
+  std::promise<void> handedOver;
+  std::promise<void> stopped;
+  auto executor = [&,
+                   once = std::make_shared<std::once_flag>()](const std::function<void()>& call) {
+    std::call_once(*once, [&] {
+      handedOver.set_value();
+      stopped.get_future().wait();
+    });
+    call();
+  };
+  auto bootstrap = make(20ms, executor);
+  bootstrap->start(kSorel, world->registry(), recorder(world));
+  ASSERT_EQ(handedOver.get_future().wait_for(5s), std::future_status::ready);
+  bootstrap->stop();
+  stopped.set_value();
+  EXPECT_TRUE(bootstrap->waitForLoopEnd(5s));
+  EXPECT_EQ(world->begun.load(), 0);
+}
+
+TEST_F(Bootstrap, StopThenStartAtOnceNeverOverlapsCalls) {
+  permit();
+  world->reconcileTakes = 300ms;
+  auto bootstrap = make(20ms);
+  bootstrap->start(kSorel, world->registry(), recorder(world));
+  ASSERT_TRUE(eventually([&] { return world->begun.load() == 1; }));
+  bootstrap->stop();  // while the first call runs
+  bootstrap->start(kSorel, world->registry(), recorder(world));
+  ASSERT_TRUE(eventually([&] { return world->callCount() >= 3; }, 10s));
+  bootstrap->stop();
+  ASSERT_TRUE(bootstrap->waitForLoopEnd(5s));
+  const std::lock_guard lock(world->mutex);
+  for (std::size_t i = 1; i < world->calls.size(); ++i) {
+    EXPECT_GE(world->calls[i].first, world->calls[i - 1].second) << "call " << i << " overlaps";
+  }
+}
+
+// Out of descriptors when the loop wants its timer: it keeps cycling at its pace instead of
+// ending while isRunning() says it runs.
+TEST_F(Bootstrap, KeepsCyclingWithoutATimerDescriptor) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizer runtimes open descriptors of their own (UBSan's type checks, reports).
+  GTEST_SKIP() << "needs a process whose only user of descriptors is the code under test";
+#endif
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  // Every descriptor taken but one, which the loop's wake-up descriptor gets.
+  std::vector<privatefiles::UniqueFd> held;
+  while (true) {
+    privatefiles::UniqueFd fd(::eventfd(0, EFD_CLOEXEC));
+    if (!fd) break;
+    held.push_back(std::move(fd));
+  }
+  ASSERT_FALSE(held.empty());
+  held.pop_back();
+
+  auto bootstrap = make(50ms);
+  bootstrap->start(kSorel, world->registry(), recorder(world));
+  const bool running = bootstrap->isRunning();
+  std::this_thread::sleep_for(400ms);
+  const int cyclesStarved = world->fake.mainBundle.urlCalls.load();
+  held.clear();
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+
+  ASSERT_TRUE(running);
+  EXPECT_GE(cyclesStarved, 4) << "cycles every 50 ms while out of descriptors";
+  EXPECT_LE(cyclesStarved, 12) << "the pause still lasts its 50 ms";
+  permit();
+  EXPECT_TRUE(eventually([&] { return world->callCount() >= 2; }));
+  EXPECT_TRUE(bootstrap->isRunning());
+  const auto stopped = Clock::now();
+  bootstrap->stop();
+  EXPECT_TRUE(bootstrap->waitForLoopEnd(5s));
+  EXPECT_LT(Clock::now() - stopped, 2s);
 }
 
 }  // namespace

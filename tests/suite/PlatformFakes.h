@@ -1,6 +1,7 @@
 // In-memory stand-ins for the application services, recording what the code under test did.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -63,8 +64,12 @@ class FakeMainBundle final : public MainBundle {
  public:
   std::optional<std::string> identifier;
   std::optional<std::filesystem::path> url;
+  std::atomic<int> urlCalls{0};  // the background loop reads the URL once per cycle
   std::optional<std::string> bundleIdentifier() override { return identifier; }
-  std::optional<std::filesystem::path> bundleURL() override { return url; }
+  std::optional<std::filesystem::path> bundleURL() override {
+    ++urlCalls;
+    return url;
+  }
 };
 
 // An app the fake verifier passed: its path made absolute, no executable.
@@ -83,6 +88,8 @@ class FakeVerifier final : public CodeVerifier {
  public:
   std::set<std::pair<std::string, std::string>> genuine;
   std::vector<std::pair<std::string, std::string>> calls;
+  // Runs inside every check, before the answer (for a check that takes its time).
+  std::function<void()> whileVerifying;
 
   void add(const std::filesystem::path& path, const std::string& bundleId) {
     genuine.insert({path.string(), bundleId});
@@ -90,6 +97,7 @@ class FakeVerifier final : public CodeVerifier {
   std::shared_ptr<const CheckedApp> check(const std::filesystem::path& url,
                                           std::string_view bundleId) override {
     calls.emplace_back(url.string(), std::string(bundleId));
+    if (whileVerifying) whileVerifying();
     if (!genuine.contains({url.string(), std::string(bundleId)})) return nullptr;
     return std::make_shared<FakeCheckedApp>(absolutePath(url));
   }

@@ -1,6 +1,9 @@
 #include "tests/suite/gtk/DesktopSession.h"
 
 #include <cstdlib>
+#include <memory>
+
+#include "tests/support/TestFiles.h"
 
 namespace veltra::test {
 namespace fs = std::filesystem;
@@ -52,5 +55,25 @@ testkit::EnvironmentChanges DesktopSession::environment() const {
   env["DBUS_SESSION_BUS_ADDRESS"] = busAddress_;
   return env;
 }
+
+namespace {
+std::unique_ptr<testkit::TemporaryFolder> programDesktopFolder;
+std::unique_ptr<DesktopSession> programDesktop;
+}  // namespace
+
+void ProgramDesktop::start() {
+  programDesktopFolder = std::make_unique<testkit::TemporaryFolder>();
+  programDesktop = std::make_unique<DesktopSession>(programDesktopFolder->path());
+  ::setenv("DISPLAY", programDesktop->display().c_str(), 1);
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", programDesktop->busAddress().c_str(), 1);
+  ::unsetenv("WAYLAND_DISPLAY");
+}
+
+void ProgramDesktop::stop() {
+  programDesktop.reset();
+  programDesktopFolder.reset();
+}
+
+DesktopSession& ProgramDesktop::session() { return *programDesktop; }
 
 }  // namespace veltra::test

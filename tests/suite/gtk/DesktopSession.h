@@ -39,6 +39,16 @@ class DesktopSession {
   std::unique_ptr<testkit::ChildProcess> bus_;
 };
 
+// The desktop of a whole test program, shared with the programs it starts: start() (from
+// SetUpTestSuite) makes it and points this process's DISPLAY and session bus at it as well, for
+// reading windows and the accessibility tree; stop() (from TearDownTestSuite) removes it.
+class ProgramDesktop {
+ public:
+  static void start();
+  static void stop();
+  static DesktopSession& session();  // between start() and stop()
+};
+
 // The session environment without any display: what a helper started from a service or an SSH
 // login without forwarding sees.
 testkit::EnvironmentChanges headlessEnvironment(const std::filesystem::path& folder);

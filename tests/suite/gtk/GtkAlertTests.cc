@@ -32,17 +32,8 @@ const std::string kInstalledSet =
 class DialogTest : public ::testing::Test {
  protected:
   // One desktop per test process; this process talks to it too (accessibility, screenshots).
-  static void SetUpTestSuite() {
-    desktopFolder_ = new testkit::TemporaryFolder;
-    desktop_ = new DesktopSession(desktopFolder_->path());
-    ::setenv("DISPLAY", desktop_->display().c_str(), 1);
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", desktop_->busAddress().c_str(), 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-  }
-  static void TearDownTestSuite() {
-    delete desktop_;
-    delete desktopFolder_;
-  }
+  static void SetUpTestSuite() { ProgramDesktop::start(); }
+  static void TearDownTestSuite() { ProgramDesktop::stop(); }
 
   void SetUp() override {
     if (!haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
@@ -88,8 +79,9 @@ class DialogTest : public ::testing::Test {
 
   testkit::ProcessResult xdotool(std::vector<std::string> args) {
     args.insert(args.begin(), VELTRA_TEST_XDOTOOL);
-    return testkit::run(args, {.environment = desktop_->environment(), .cleanEnvironment = true},
-                        seconds(10));
+    return testkit::run(
+        args, {.environment = ProgramDesktop::session().environment(), .cleanEnvironment = true},
+        seconds(10));
   }
 
   // Waits for the helper's end and keeps what it wrote.
@@ -107,19 +99,14 @@ class DialogTest : public ::testing::Test {
   std::string helperStdout() { return result_.out; }
   std::string helperStderr() { return result_.err; }
 
-  static DesktopSession* desktop_;
-  static testkit::TemporaryFolder* desktopFolder_;
   testkit::TemporaryFolder folder_;
   testkit::ProcessResult result_;
   fs::path pellow_;
   fs::path registry_;
 };
 
-DesktopSession* DialogTest::desktop_ = nullptr;
-testkit::TemporaryFolder* DialogTest::desktopFolder_ = nullptr;
-
 TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
-  auto helper = startHelper(desktop_->environment());
+  auto helper = startHelper(ProgramDesktop::session().environment());
   const unsigned long window = waitForDialog(*helper);
   ASSERT_NE(window, 0u);
 
@@ -161,7 +148,7 @@ TEST_F(DialogTest, ShowsTheQuestionInFrontAndEnterConnects) {
 
 // Runs that show no alert must not pay for GTK: the module is not even opened.
 TEST_F(DialogTest, ListingAllAppsNeverLoadsTheDialogModule) {
-  testkit::EnvironmentChanges env = desktop_->environment();
+  testkit::EnvironmentChanges env = ProgramDesktop::session().environment();
   env["LD_DEBUG"] = "files";  // the dynamic loader reports every object it opens on stderr
   EXPECT_EQ(finish(*startHelper(env, VELTRA_HELPER_PATH, {"--available", "--prompt", "--force"})),
             0);
@@ -186,7 +173,7 @@ class DialogDecline : public DialogTest, public ::testing::WithParamInterface<De
 };
 
 TEST_P(DialogDecline, RecordsTheInstalledSet) {
-  auto helper = startHelper(desktop_->environment());
+  auto helper = startHelper(ProgramDesktop::session().environment());
   const unsigned long window = waitForDialog(*helper);
   ASSERT_NE(window, 0u);
   const auto widgets = accessibleWidgets("suite-setup-helper", 2, seconds(30));
@@ -250,7 +237,8 @@ TEST_F(DialogTest, WithoutDisplayOrTerminalFailsAndAsksLater) {
       {"no display", headless, VELTRA_HELPER_PATH},
       {"X11 display without a server", deadX11, VELTRA_HELPER_PATH},
       {"Wayland display without a compositor", deadWayland, VELTRA_HELPER_PATH},
-      {"a display but no dialog module", desktop_->environment(), soleHelper.string()},
+      {"a display but no dialog module", ProgramDesktop::session().environment(),
+       soleHelper.string()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -261,7 +249,7 @@ TEST_F(DialogTest, WithoutDisplayOrTerminalFailsAndAsksLater) {
     EXPECT_FALSE(consent()) << "an answer was recorded";
   }
 
-  auto helper = startHelper(desktop_->environment());
+  auto helper = startHelper(ProgramDesktop::session().environment());
   ASSERT_NE(waitForDialog(*helper), 0u);
   EXPECT_EQ(xdotool({"key", "Return"}).status, 0);
   EXPECT_EQ(finish(*helper), 0);

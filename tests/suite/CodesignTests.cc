@@ -1,0 +1,117 @@
+// veltra-codesign: success means a bundle that verifies, whatever an earlier run left behind.
+
+#include <gtest/gtest.h>
+
+#include "VeltraSuiteSetup/VeltraSuiteSetup.h"
+#include "VeltraSuiteSetup/bundle/BundleManifest.h"
+#include "tests/suite/SuiteTestSupport.h"
+
+namespace veltra {
+namespace {
+
+namespace fs = std::filesystem;
+namespace S = VeltraSuiteSetup;
+using namespace test::ids;
+
+struct CodesignCase {
+  const char* name;
+  // Done to the unsigned bundle first (an interrupted earlier run, say).
+  void (*prepare)(const fs::path& bundle);
+  // The options naming key, certificate, chain and anchor.
+  std::vector<std::string> (*options)();
+  int status;
+  const char* message;  // expected on standard error ("" for none)
+  bool verifies;        // by the suite's own check afterwards
+};
+void PrintTo(const CodesignCase& c, std::ostream* out) { *out << c.name; }
+
+void nothing(const fs::path&) {}
+std::vector<std::string> signer(const test::Signer& s) {
+  std::vector<std::string> options{"--key", s.key, "--cert", s.cert};
+  if (!s.chain.empty()) options.insert(options.end(), {"--chain", s.chain});
+  return options;
+}
+std::vector<std::string> suiteTeam() { return signer(test::pki().suiteTeam); }
+
+const CodesignCase kCases[] = {
+    {"Plain", nothing, suiteTeam, 0, "", true},
+    {"LeftoverManifestTemporary",
+     [](const fs::path& b) {
+       testkit::writeFile(b / "Contents/_CodeSignature/CodeResources.json.part", "{\"files\":{");
+     },
+     suiteTeam, 0, "", true},
+    {"LeftoverSignatureTemporary",
+     [](const fs::path& b) {
+       testkit::writeFile(b / "Contents/_CodeSignature/CodeResources.p7s.part", "0\x82");
+     },
+     suiteTeam, 0, "", true},
+    {"LeftoverHiddenTemporary",
+     [](const fs::path& b) {
+       testkit::writeFile(b / "Contents/_CodeSignature/.0123456789abcdef.tmp", "{\"files\":{");
+     },
+     suiteTeam, 0, "", true},
+    {"AgainstTheGivenAnchor", nothing,
+     [] {
+       auto options = suiteTeam();
+       options.insert(options.end(), {"--anchor", VELTRA_TEST_ANCHOR_CERT});
+       return options;
+     },
+     0, "", true},
+    {"AgainstAnAnchorThatDidNotIssueIt", nothing,
+     [] {
+       auto options = suiteTeam();
+       options.insert(options.end(), {"--anchor", test::pki().untrustedRoot.chain});
+       return options;
+     },
+     1, "does not verify against", true},  // the suite's anchor did issue it
+    {"WithAChainThatDidNotIssueIt", nothing,
+     [] {
+       return signer({test::pki().suiteTeam.key, test::pki().suiteTeam.cert,
+                      test::pki().untrustedRoot.chain});
+     },
+     1, "does not verify against its signing chain", false},
+    {"CertificateWithoutCodeSigning", nothing, [] { return signer(test::pki().noCodeSigning); }, 1,
+     "codeSigning", false},
+};
+
+class Codesign : public testing::TestWithParam<CodesignCase> {};
+
+TEST_P(Codesign, SucceedsOnlyForABundleThatVerifies) {
+  if (!test::haveDevelopmentAnchor()) GTEST_SKIP() << "built with a release trust anchor";
+  testkit::TemporaryFolder dir;
+  const fs::path bundle = test::makeBundle(dir.path(), "Sorel", kSorel);
+  fs::create_directories(bundle / "Contents/_CodeSignature");
+  GetParam().prepare(bundle);
+
+  std::vector<std::string> argv{VELTRA_CODESIGN_PATH};
+  for (auto& option : GetParam().options()) argv.push_back(std::move(option));
+  argv.push_back(bundle);
+  const testkit::ProcessResult run = testkit::run(argv);
+
+  EXPECT_EQ(run.status, GetParam().status) << run.err;
+  if (*GetParam().message == '\0') {
+    EXPECT_EQ(run.err, "");
+  } else {
+    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(S::verified(bundle, kSorel), GetParam().verifies);
+  for (const auto& entry : fs::directory_iterator(bundle / "Contents/_CodeSignature")) {
+    const std::string name = entry.path().filename();
+    EXPECT_TRUE(name == "CodeResources.json" || name == "CodeResources.p7s")
+        << name << " left behind";
+  }
+  if (run.status == 0) {
+    const auto manifest = BundleManifest::decoded(
+        testkit::readFile(bundle / "Contents/_CodeSignature/CodeResources.json"));
+    ASSERT_TRUE(manifest);
+    for (const auto& [file, hash] : manifest->files) {
+      EXPECT_FALSE(file.starts_with("Contents/_CodeSignature/")) << file << " sealed";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Codesign, testing::ValuesIn(kCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
+}  // namespace veltra
