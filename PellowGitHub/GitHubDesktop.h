@@ -3,7 +3,8 @@
 // the time from one clock, and offers the operations the commands share.
 //
 //   GitHubDesktop desktop(std::make_shared<GitHubURLSessionTransport>(),
-//                         GitHubKeychain(std::string(config::kKeychainService), backend));
+//                         GitHubKeychain("com.pemberhollo.pellow.github.v1",
+//                                        makeDefaultKeychainBackend()));
 //   GitHubCredential c = desktop.credential(42);   // fresh token, renewed under the lock
 //   nlohmann::json repo = desktop.getJSON("/repos/octocat/hello", c);
 //   CheckedRepository checked = desktop.checkRepository("octocat/hello");

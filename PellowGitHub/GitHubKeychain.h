@@ -1,10 +1,10 @@
 // GitHubKeychain: keeps at most one GitHubCredential in the user's secret store, as one
 // generic-password item keyed by `service` and the fixed account "github-app".
 //
-//   GitHubKeychain keychain(std::string(config::kKeychainService), makeDefaultKeychainBackend());
+//   GitHubKeychain keychain("com.pemberhollo.pellow.github.v1", makeDefaultKeychainBackend());
 //   if (std::optional<GitHubCredential> c = keychain.load()) ...
-//   CredentialLock(clock, keychain.lockFolder()).run([&] { keychain.save(credential); });
-//   CredentialLock(clock, keychain.lockFolder()).run([&] { keychain.deleteItem(); });
+//   keychain.save(credential);   // the helper does this inside the credential lock
+//   keychain.deleteItem();       // of keychain.lockFolder(), as every writer must
 //
 // The item's data is the credential's compact JSON form. The first save adds the item with the
 // label "Pellow GitHub sign-in" and the accessibility "when unlocked, this device only"; later
