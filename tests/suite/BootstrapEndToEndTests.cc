@@ -8,6 +8,7 @@
 #include <chrono>
 #include <random>
 #include <sstream>
+#include <string_view>
 
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 #include "tests/suite/SuiteTestSupport.h"
@@ -100,6 +101,13 @@ void PrintTo(const LeaveCase& c, std::ostream* out) { *out << c.name; }
 class BootstrapExit : public BootstrapApp, public testing::WithParamInterface<LeaveCase> {};
 
 TEST_P(BootstrapExit, NeverCrashesWhileACycleIsUnderWay) {
+#if defined(__SANITIZE_ADDRESS__)
+  // This toolchain's AddressSanitizer does not reset its allocator's locks in a forked child:
+  // a child forked while the loop allocates hangs in its first free(), whatever the library does.
+  if (std::string_view(GetParam().how) == "fork") {
+    GTEST_SKIP() << "AddressSanitizer's allocator is not fork-safe";
+  }
+#endif
   S::approvePair(kSorel, kPellow, registry);
   constexpr int kRuns = 100;  // per case: three cases, 300 exits in all
   // Sanitizer builds start each process far more slowly: they run fewer times.
@@ -111,13 +119,10 @@ TEST_P(BootstrapExit, NeverCrashesWhileACycleIsUnderWay) {
   int runs = 0;
   for (; runs < kRuns && std::chrono::steady_clock::now() - began < budget; ++runs) {
     const int after = leaveAfterUs(random);
-    testkit::EnvironmentChanges environment{{"VELTRA_PROBE_REGISTRY", registry},
-                                            {"VELTRA_PROBE_CYCLE_MS", "1"},
-                                            {"VELTRA_PROBE_LEAVE_US", std::to_string(after)},
-                                            {"VELTRA_PROBE_LEAVE_BY", GetParam().how}};
-    // A forked child keeps the loop's memory but not its thread: a leak checker (sanitizer
-    // builds) would count that memory lost.
-    if (std::string_view(GetParam().how) == "fork") environment["ASAN_OPTIONS"] = "detect_leaks=0";
+    const testkit::EnvironmentChanges environment{{"VELTRA_PROBE_REGISTRY", registry},
+                                                  {"VELTRA_PROBE_CYCLE_MS", "1"},
+                                                  {"VELTRA_PROBE_LEAVE_US", std::to_string(after)},
+                                                  {"VELTRA_PROBE_LEAVE_BY", GetParam().how}};
     const auto run = testkit::run({sorel / "Contents/MacOS/Sorel"}, {.environment = environment},
                                   std::chrono::seconds(20));
     ASSERT_EQ(run.status, 0) << "run " << runs << ", leaving " << after << " us after start"
