@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fixture = &instance;
   std::filesystem::create_directories(fixture->bundle / "Contents" / "_CodeSignature");
   // Only the owner may write a genuine bundle, whatever the umask made these folders.
-  for (const auto* folder : {"", "Contents", "Contents/_CodeSignature"}) {
-    std::filesystem::permissions(fixture->bundle / folder, std::filesystem::perms(0755));
+  for (const auto* inside : {"", "Contents", "Contents/_CodeSignature"}) {
+    std::filesystem::permissions(fixture->bundle / inside, std::filesystem::perms(0755));
   }
   writeFile(fixture->bundle / veltra::kManifestPath, kManifest);
   std::atexit([] {
