@@ -177,7 +177,10 @@ start_keepassxc() {
   local dir=$1 pid i
   keepassxc_database "$dir"
   keepassxc_config "$dir"
-  printf '%s\n' "$PASSWORD" | keepassxc --config "$dir/keepassxc.ini" \
+  # Its single-instance lock and socket go to the temporary folder: DIR's own, so that nothing is
+  # left in /tmp for another user's KeePassXC to trip on.
+  mkdir -p "$dir/tmp"
+  printf '%s\n' "$PASSWORD" | TMPDIR="$dir/tmp" keepassxc --config "$dir/keepassxc.ini" \
     --localconfig "$dir/keepassxc-local.ini" --pw-stdin "$dir/database.kdbx" \
     >"$dir/keepassxc.log" 2>&1 &
   pid=$!
@@ -279,15 +282,32 @@ windows() {
   done | sort
 }
 
+# True while PID runs (a zombie that nobody has reaped yet counts as ended).
+alive() {
+  local state
+  state=$(sed -n 's/^[0-9]* (.*) \([A-Za-z]\) .*/\1/p' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+
 stop() {
-  local dir=$1 name pid
+  local dir=$1 name pid pids=() i
   [ -f "$dir/env" ] || return 0
   for name in PELLOW_TEST_KEYRING_PID PELLOW_TEST_BUS_PID PELLOW_TEST_XVFB_PID; do
     pid=$(sed -n "s/^$name=//p" "$dir/env")
     if [ -n "$pid" ]; then
       kill -CONT "$pid" 2>/dev/null || true
       kill "$pid" 2>/dev/null || true
+      pids+=("$pid")
     fi
+  done
+  # A provider writes its settings into DIR as it ends: it must be gone before DIR is removed,
+  # or it makes DIR again and leaves it behind.
+  for pid in "${pids[@]}"; do
+    for i in $(seq 100); do
+      alive "$pid" || break
+      sleep 0.05
+    done
+    kill -KILL "$pid" 2>/dev/null || true
   done
   rm -f "$dir/env"
 }
