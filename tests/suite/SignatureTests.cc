@@ -30,7 +30,18 @@ fs::path signedSorel(const fs::path& folder) {
   return bundle;
 }
 
-// A genuine bundle, then `change` applied to the mode of `entry` (relative to the bundle).
+// A Sorel bundle signed by the openssl command line with `signer` and `digest`: openssl signs
+// with any certificate and digest, where veltra-codesign refuses what would not verify.
+std::function<fs::path(const fs::path&)> opensslSigned(const test::Signer& signer,
+                                                       const std::string& digest = "sha256") {
+  return [&signer, digest](const fs::path& f) {
+    const fs::path b = test::makeBundle(f, "Sorel", kSorel);
+    test::codesignWithOpensslCli(b, signer, digest);
+    return b;
+  };
+}
+
+// A genuine bundle, then `mode` given to `entry` (relative to the bundle).
 std::function<fs::path(const fs::path&)> withMode(const std::string& entry, fs::perms mode) {
   return [entry, mode](const fs::path& f) {
     const fs::path b = signedSorel(f);
@@ -63,13 +74,7 @@ std::vector<SignatureCase> signatureCases() {
   using test::pki;
   return {
       {"SignedByTool", signedSorel, true},
-      {"SignedByOpensslCli",
-       [](const fs::path& f) {
-         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
-         test::codesignWithOpensslCli(b, pki().suiteTeam);
-         return b;
-       },
-       true},
+      {"SignedByOpensslCli", opensslSigned(pki().suiteTeam), true},
       {"ExecutableInsideBundle",
        [](const fs::path& f) { return signedSorel(f) / "Contents/MacOS/Sorel"; }, true},
       {"SignatureFileIsNotSealed",
@@ -91,14 +96,7 @@ std::vector<SignatureCase> signatureCases() {
          return b;
        },
        false},
-      {"NoCodeSigningUsage",
-       [](const fs::path& f) {
-         // veltra-codesign refuses such a certificate; openssl signs with anything.
-         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
-         test::codesignWithOpensslCli(b, pki().noCodeSigning);
-         return b;
-       },
-       false},
+      {"NoCodeSigningUsage", opensslSigned(pki().noCodeSigning), false},
       {"ChainMissing",
        [](const fs::path& f) {
          const fs::path b = test::makeBundle(f, "Sorel", kSorel);
@@ -222,28 +220,9 @@ std::vector<SignatureCase> signatureCases() {
        },
        false, "com.example.other"},
       // Digests: SHA-256 or stronger, in the signature and in the certificates.
-      {"CmsWithSha1",
-       [](const fs::path& f) {
-         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
-         test::codesignWithOpensslCli(b, pki().suiteTeam, "sha1");
-         return b;
-       },
-       false},
-      {"CmsWithSha384",
-       [](const fs::path& f) {
-         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
-         test::codesignWithOpensslCli(b, pki().suiteTeam, "sha384");
-         return b;
-       },
-       true},
-      {"LeafCertificateSignedWithSha1",
-       [](const fs::path& f) {
-         // veltra-codesign refuses a bundle that would not verify; openssl signs it anyway.
-         const fs::path b = test::makeBundle(f, "Sorel", kSorel);
-         test::codesignWithOpensslCli(b, pki().sha1Issued);
-         return b;
-       },
-       false},
+      {"CmsWithSha1", opensslSigned(pki().suiteTeam, "sha1"), false},
+      {"CmsWithSha384", opensslSigned(pki().suiteTeam, "sha384"), true},
+      {"LeafCertificateSignedWithSha1", opensslSigned(pki().sha1Issued), false},
       // Modes that would let another user change what runs.
       {"GroupWritableFile", withMode("Contents/Resources/strings.txt", fs::perms(0664)), false},
       {"WorldWritableExecutable", withMode("Contents/MacOS/Sorel", fs::perms(0757)), false},
