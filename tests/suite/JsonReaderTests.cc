@@ -42,40 +42,32 @@ struct Reader {
 
 void PrintTo(const Reader& reader, std::ostream* out) { *out << reader.name; }
 
+// A reader that refuses a text by throwing DecodingError.
+std::function<bool(const std::string&)> decodes(std::function<void(const std::string&)> read) {
+  return [read = std::move(read)](const std::string& text) {
+    try {
+      read(text);
+      return true;
+    } catch (const DecodingError&) {
+      return false;
+    }
+  };
+}
+
 std::vector<Reader> readers() {
   return {
       {"ConsentRecord", VeltraSuiteConsent().encoded(),
-       [](const std::string& text) {
-         try {
-           VeltraSuiteConsent::decoded(text);
-           return true;
-         } catch (const DecodingError&) {
-           return false;
-         }
-       }},
-      {"ConsentFile", VeltraSuiteConsent().encoded(),
-       [](const std::string& text) {
+       decodes([](const std::string& text) { VeltraSuiteConsent::decoded(text); })},
+      {"ConsentFile", VeltraSuiteConsent().encoded(), decodes([](const std::string& text) {
          testkit::TemporaryFolder dir;
          ::chmod(dir.path().c_str(), 0700);
          fs::create_directory(dir / ".suite-setup");
          ::chmod((dir / ".suite-setup").c_str(), 0700);
          testkit::writeFile(dir / ".suite-setup/consent-v1.json", text, 0600);
-         try {
-           VeltraSuiteSetup::read(dir.path());
-           return true;
-         } catch (const DecodingError&) {
-           return false;
-         }
-       }},
+         VeltraSuiteSetup::read(dir.path());
+       })},
       {"InstalledApp", R"({"bundleId":"a","name":"b","path":"c"})",
-       [](const std::string& text) {
-         try {
-           VeltraInstalledApp::decoded(text);
-           return true;
-         } catch (const DecodingError&) {
-           return false;
-         }
-       }},
+       decodes([](const std::string& text) { VeltraInstalledApp::decoded(text); })},
       {"InfoJson", R"({"CFBundleIdentifier":"com.pemberhollo.sorel","CFBundleExecutable":"S"})",
        [](const std::string& text) { return parseBundleInfo(text).has_value(); }},
       {"ManifestText", kManifest,
