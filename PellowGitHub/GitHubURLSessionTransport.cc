@@ -1,5 +1,7 @@
 #include "PellowGitHub/GitHubURLSessionTransport.h"
 
+#include <chrono>
+
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -11,6 +13,7 @@
 #include "PellowGitHub/net/NetModule.h"
 #include "PellowGitHub/net/NetModuleABI.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "Session/Trace.h"
 
 namespace pellow {
 namespace {
@@ -89,6 +92,51 @@ void ModuleTransportDeleter::operator()(void* transport) const noexcept {
 
 }  // namespace detail
 
+namespace {
+
+// What the trace shows of an exchange: the method, the URL's path and query (the helper never
+// puts a secret there; bodies and request headers, which carry them, are never shown), the
+// status, GitHub's rate-limit headers and the time taken.
+void traceExchange(const HTTPRequest& request, PellowNetResult result, const HTTPResponse& response,
+                   std::chrono::milliseconds elapsed) {
+  std::string_view target = request.url;
+  if (const std::size_t scheme = target.find("://"); scheme != std::string_view::npos) {
+    const std::size_t slash = target.find('/', scheme + 3);
+    target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
+  }
+  if (const std::size_t fragment = target.find('#'); fragment != std::string_view::npos) {
+    target = target.substr(0, fragment);
+  }
+  std::string text = request.method + " " + std::string(target) + " → ";
+  switch (result) {
+    case PELLOW_NET_OK:
+      text += std::to_string(response.statusCode);
+      break;
+    case PELLOW_NET_INVALID_ADDRESS:
+      text += "refused address";
+      break;
+    case PELLOW_NET_INVALID_RESPONSE:
+      text += "invalid response";
+      break;
+    default:
+      text += "unreachable";
+      break;
+  }
+  for (const char* name : {"x-ratelimit-limit", "x-ratelimit-remaining", "x-ratelimit-used",
+                           "x-ratelimit-reset", "x-ratelimit-resource", "retry-after"}) {
+    if (const auto value = response.header(name)) {
+      text += " ";
+      text += name;
+      text += "=";
+      text += *value;
+    }
+  }
+  text += " (" + std::to_string(elapsed.count()) + " ms)";
+  trace::line("http", text);
+}
+
+}  // namespace
+
 HTTPResult GitHubURLSessionTransport::send(const HTTPRequest& request) {
   // A request without a URL is refused without loading anything.
   if (request.url.empty()) throw PellowError(std::string(kInvalidAddressMessage));
@@ -96,7 +144,9 @@ HTTPResult GitHubURLSessionTransport::send(const HTTPRequest& request) {
 
   if (!transport_) {
     const PellowNetModule& module = netModule();
-    void* created = module.transport_create(cString(config::webHost()), cString(config::apiHost()));
+    void* created =
+        module.transport_create(cString(config::webHost()), cString(config::apiHost()),
+                                cString(session_.testConnectTo), cString(session_.testCAInfo));
     if (created == nullptr) throw std::bad_alloc();
     transport_ = std::unique_ptr<void, detail::ModuleTransportDeleter>(created, {&module});
   }
@@ -120,7 +170,13 @@ HTTPResult GitHubURLSessionTransport::send(const HTTPRequest& request) {
 
   ResponseCollector collector;
   const PellowNetResponseSink sink = collector.sink();
+  const auto started = std::chrono::steady_clock::now();
   const PellowNetResult result = module.transport_send(transport_.get(), &netRequest, &sink);
+  if (trace::enabled()) {
+    traceExchange(request, result, collector.result.response,
+                  std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - started));
+  }
   switch (result) {
     case PELLOW_NET_OK:
       break;

@@ -33,7 +33,8 @@ string(REGEX REPLACE "/$" "" pellow_pc_to_prefix "${pellow_pc_to_prefix}")
 function(pellow_install_sdk_library target package pkgconfig namespace)
   install(TARGETS ${target} EXPORT ${package}Targets
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sdk
-          FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sdk)
+          FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sdk
+          FILE_SET session_headers DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sdk)
   install(EXPORT ${package}Targets NAMESPACE ${namespace}
           DESTINATION ${PELLOW_INSTALL_CMAKEDIR}/${package} COMPONENT sdk)
   configure_package_config_file(

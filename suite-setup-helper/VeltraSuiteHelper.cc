@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include <system_error>
+
+#include "Session/Trace.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 
 namespace veltra {
@@ -18,20 +21,47 @@ bool VeltraSuiteHelper::isSet(const std::vector<std::string>& args, std::string_
   return std::find(args.begin(), args.end(), flag) != args.end();
 }
 
+namespace {
+
+// Unknown arguments are ignored, as they always were; the trace names them.
+void traceUnknownArguments(const std::vector<std::string>& args) {
+  if (!pellow::trace::enabled()) return;
+  static constexpr std::string_view kWithValue[] = {"--app", "--registry", "--add",
+                                                    "--launch-destination"};
+  static constexpr std::string_view kFlags[] = {"--available", "--prompt", "--force"};
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (std::find(std::begin(kWithValue), std::end(kWithValue), args[i]) != std::end(kWithValue)) {
+      ++i;
+    } else if (std::find(std::begin(kFlags), std::end(kFlags), args[i]) == std::end(kFlags)) {
+      pellow::trace::line("arguments", "ignored: " + args[i]);
+    }
+  }
+}
+
+}  // namespace
+
 std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>& args,
                                                   VeltraPlatform& platform) {
   namespace S = VeltraSuiteSetup;
   try {
+    traceUnknownArguments(args);
     const auto app = value(args, "--app");
     const auto registryValue = value(args, "--registry");
-    if (!app || !registryValue) return std::nullopt;
+    if (!app || !registryValue) {
+      pellow::trace::line("arguments", "--app and --registry, each with a value, are required");
+      return std::nullopt;
+    }
     const std::filesystem::path registry = absolutePath(*registryValue);
 
     // Nothing is touched before the caller has proved to be a genuine Pellow. The path the
     // check resolved (physical where "--app" runs through a link) is the one every later step
     // uses, so that the siblings checked, listed, matched and launched lie where it really is.
     const auto caller = platform.verifier.check(absolutePath(*app), kLocal);
-    if (!caller) return std::nullopt;
+    if (!caller) {
+      pellow::trace::line("failed", "the calling app " + absolutePath(*app).string() +
+                                        " is not a genuine " + std::string(kLocal));
+      return std::nullopt;
+    }
     const std::filesystem::path appURL = caller->path();
     platform.workspace.setAccessoryActivationPolicy();
     const bool isolated = isIsolated(registry);
@@ -76,7 +106,15 @@ std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>
       answer += c;
     }
     return answer;
+  } catch (const std::system_error& error) {
+    pellow::trace::line("failed", std::string(error.code().category().name()) + " error " +
+                                      std::to_string(error.code().value()) + ": " + error.what());
+    return std::nullopt;
+  } catch (const std::exception& error) {
+    pellow::trace::line("failed", error.what());
+    return std::nullopt;
   } catch (...) {
+    pellow::trace::line("failed", "unknown error");
     return std::nullopt;
   }
 }

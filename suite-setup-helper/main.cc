@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "PellowSession/Session.h"
 #include "PrivateFiles/WriteAll.h"
+#include "Session/Trace.h"
 #include "VeltraSuiteSetup/Platform.h"
 #include "VeltraSuiteSetup/linux/GtkAlertPresenter.h"
 #include "VeltraSuiteSetup/linux/SystemAlertPresenter.h"
@@ -16,6 +18,8 @@
 int main(int argc, char** argv) {
   // A closed stdout must end in status 1, not in a signal.
   ::signal(SIGPIPE, SIG_IGN);
+  // Every failure is status 1 without a word; PELLOW_TRACE is how a user learns why.
+  pellow::trace::start(pellow::Session::current());
   // The desktop dialog when a display is available; its module is loaded only to show an alert.
   veltra::SystemAlertPresenter::installGraphicalPresenter(&veltra::makeGtkAlertPresenter);
   std::optional<std::string> answer;

@@ -102,10 +102,8 @@ bool isAllowedAddress(const ParsedURL& url, std::string_view webHost, std::strin
 #ifdef PELLOW_TEST_SEAMS
 // Test builds only: "HOST:443:127.0.0.1:PORT" entries, comma-separated, send the configured
 // hosts to a fake service on loopback while the URLs keep their real form.
-Slist testConnectTo() {
+Slist testConnectTo(std::string_view value) {
   Slist list;
-  const char* value = std::getenv("PELLOW_TEST_CONNECT_TO");
-  if (value == nullptr) return list;
   std::string_view rest(value);
   while (!rest.empty()) {
     const std::size_t comma = rest.find(',');
@@ -199,17 +197,17 @@ bool setMethod(CURL* easy, std::string_view method, std::string_view body) {
 }
 
 #ifdef PELLOW_TEST_SEAMS
-// Test builds only: the fake service's address and CA bundle from the environment.
+// Test builds only: the fake service's address and CA bundle, as the session gave them.
 // `connectTo` must outlive the transfer. Whether libcurl took them all.
-bool setTestSeams(CURL* easy, const Slist& connectTo) {
+bool setTestSeams(CURL* easy, const Slist& connectTo, const std::string& caInfo) {
   bool ok = true;
   if (connectTo) {
     // The fake service is reached directly; a proxy from the environment would bypass it.
     ok = set(easy, CURLOPT_CONNECT_TO, connectTo.get()) && set(easy, CURLOPT_NOPROXY, "*");
   }
-  if (const char* caInfo = std::getenv("PELLOW_TEST_CAINFO"); caInfo != nullptr) {
+  if (!caInfo.empty()) {
     // Trust this bundle instead of the system's, not in addition to it.
-    ok = ok && set(easy, CURLOPT_CAINFO, caInfo) &&
+    ok = ok && set(easy, CURLOPT_CAINFO, caInfo.c_str()) &&
          set(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
   }
   return ok;
@@ -251,8 +249,12 @@ PellowNetResult deliver(CURL* easy, const ParsedURL& url, const Exchange& exchan
 
 }  // namespace
 
-CurlTransport::CurlTransport(std::string webHost, std::string apiHost)
-    : webHost_(std::move(webHost)), apiHost_(std::move(apiHost)) {}
+CurlTransport::CurlTransport(std::string webHost, std::string apiHost, std::string testConnectTo,
+                             std::string testCAInfo)
+    : webHost_(std::move(webHost)),
+      apiHost_(std::move(apiHost)),
+      testConnectTo_(std::move(testConnectTo)),
+      testCAInfo_(std::move(testCAInfo)) {}
 
 PellowNetResult CurlTransport::send(const PellowNetRequest& request,
                                     const PellowNetResponseSink& sink) noexcept {
@@ -289,8 +291,8 @@ PellowNetResult CurlTransport::perform(const PellowNetRequest& request,
   bool ok = setTransferOptions(easy, *url, request.timeout_ms, headers.get(), exchange) &&
             setMethod(easy, view(request.method), view(request.body));
 #ifdef PELLOW_TEST_SEAMS
-  const Slist connectTo = testConnectTo();
-  ok = ok && setTestSeams(easy, connectTo);
+  const Slist connectTo = testConnectTo(testConnectTo_);
+  ok = ok && setTestSeams(easy, connectTo, testCAInfo_);
 #endif
   // The handle outlives this request: whatever way this function ends, drop the options that
   // point into its frame. Declared last, so it runs before those objects go.

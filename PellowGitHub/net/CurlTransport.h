@@ -23,7 +23,9 @@ namespace pellow::net {
 
 class CurlTransport {
  public:
-  CurlTransport(std::string webHost, std::string apiHost);
+  // `testConnectTo` and `testCAInfo` are used by test-seam builds only (empty: none).
+  CurlTransport(std::string webHost, std::string apiHost, std::string testConnectTo = {},
+                std::string testCAInfo = {});
   CurlTransport(const CurlTransport&) = delete;
   CurlTransport& operator=(const CurlTransport&) = delete;
 
@@ -48,6 +50,8 @@ class CurlTransport {
 
   std::string webHost_;
   std::string apiHost_;
+  std::string testConnectTo_;
+  std::string testCAInfo_;
   std::unique_ptr<CURL, EasyDeleter> easy_;  // made on the first request
 };
 

@@ -25,9 +25,11 @@ PellowNetString optionalPart(const std::optional<std::string>& part) {
   return PellowNetString{part->data(), part->size()};
 }
 
-void* transportCreate(PellowNetString webHost, PellowNetString apiHost) {
+void* transportCreate(PellowNetString webHost, PellowNetString apiHost,
+                      PellowNetString testConnectTo, PellowNetString testCAInfo) {
   try {
-    return new CurlTransport(owned(webHost), owned(apiHost));
+    return new CurlTransport(owned(webHost), owned(apiHost), owned(testConnectTo),
+                             owned(testCAInfo));
   } catch (...) {
     return nullptr;
   }

@@ -15,11 +15,12 @@
 
 namespace pellow {
 
-// The file name of the module (see modulePath in support/ModuleLocation.h).
+// The file name of the module (found by the session kit's loader, Session/ModuleLoader.h).
 inline constexpr const char* kNetModuleFileName = "pellow-net.so";
 
 // Returns the module's function table, loading the module on the first call (RTLD_NOW,
-// RTLD_LOCAL). Throws std::runtime_error when the module cannot be found or loaded, lacks its
+// RTLD_LOCAL) through the session kit's loader, with the process's session. Throws
+// std::runtime_error (ModuleLoadError for a refused or missing file) when the module cannot be found or loaded, lacks its
 // entry point or was built for another interface version; a later call tries again.
 const PellowNetModule& netModule();
 

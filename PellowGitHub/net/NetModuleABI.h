@@ -15,7 +15,7 @@
 extern "C" {
 #endif
 
-#define PELLOW_NET_ABI_VERSION 1
+#define PELLOW_NET_ABI_VERSION 2
 #define PELLOW_NET_ENTRY_SYMBOL "pellow_net_module_v1"
 
 typedef struct PellowNetString {
@@ -69,9 +69,11 @@ typedef struct PellowNetModule {
   int abi_version;  // PELLOW_NET_ABI_VERSION
 
   // --- HTTPS transport (libcurl). The allowed hosts are the configured GitHub web and API
-  // hosts, given at creation; in test-seam builds the module also honours
-  // PELLOW_TEST_CONNECT_TO and PELLOW_TEST_CAINFO.
-  void* (*transport_create)(PellowNetString web_host, PellowNetString api_host);
+  // hosts, given at creation. In test-seam builds the module also honours `test_connect_to`
+  // (libcurl connect-to entries, comma-separated) and `test_cainfo` (a CA bundle trusted instead
+  // of the system's), which the library takes from its session; empty: none.
+  void* (*transport_create)(PellowNetString web_host, PellowNetString api_host,
+                            PellowNetString test_connect_to, PellowNetString test_cainfo);
   void (*transport_destroy)(void* transport);
   PellowNetResult (*transport_send)(void* transport, const PellowNetRequest* request,
                                     const PellowNetResponseSink* sink);

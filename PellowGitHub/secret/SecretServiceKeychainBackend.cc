@@ -1,34 +1,36 @@
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
 #include "PellowGitHub/store/CredentialLockFolder.h"
 #include "PellowGitHub/support/ModuleLocation.h"
+#include "Session/ModuleLoader.h"
+#include "Session/Trace.h"
 
 namespace pellow {
 namespace {
 
 // Loaded once per process and never unloaded: GLib registers types and threads that cannot be
-// taken back. Null when the module is missing or does not match this helper.
-const PellowSecretModule* loadModule() {
-  static const PellowSecretModule* const module = []() -> const PellowSecretModule* {
-    const std::filesystem::path path = modulePath(kSecretModuleFileName);
-    // RTLD_LOCAL: GLib's and libsecret's symbols stay out of the helper's own namespace.
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return nullptr;
-    void* symbol = dlsym(library, PELLOW_SECRET_ENTRY_SYMBOL);
-    if (symbol == nullptr) return nullptr;
-    // POSIX guarantees that a function's address survives the round trip through void*.
-    const auto entry = reinterpret_cast<PellowSecretEntry>(symbol);
-    const PellowSecretModule* table = entry();
-    if (table == nullptr || table->abi_version != PELLOW_SECRET_ABI_VERSION) return nullptr;
-    return table;
+// taken back. Null when the module is missing, refused or does not match this helper (the trace
+// says which).
+const PellowSecretModule* loadSecretModule(const Session& session) {
+  static const PellowSecretModule* const module = [&session]() -> const PellowSecretModule* {
+    try {
+      const ModuleEntry found = loadModule(session, kSecretModuleFileName, installedModuleFolder(),
+                                           PELLOW_SECRET_ENTRY_SYMBOL);
+      // POSIX guarantees that a function's address survives the round trip through void*.
+      const auto entry = reinterpret_cast<PellowSecretEntry>(found.symbol);
+      const PellowSecretModule* table = entry();
+      if (table == nullptr || table->abi_version != PELLOW_SECRET_ABI_VERSION) {
+        trace::line("module", found.path.string() + " was built for another interface version");
+        return nullptr;
+      }
+      return table;
+    } catch (const ModuleLoadError&) {
+      return nullptr;  // the loader traced why
+    }
   }();
   return module;
 }
@@ -52,22 +54,9 @@ KeychainStatus statusOf(std::int32_t status) {
 
 }  // namespace
 
-bool sessionBusAddressKnown() {
-  if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-      address != nullptr && *address != '\0') {
-    return true;
-  }
-  // Where systemd and dbus-broker put the user's bus; GLib looks there too.
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || runtime[0] != '/') return false;
-  const std::string socket = std::string(runtime) + "/bus";
-  struct stat status {};
-  return ::stat(socket.c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
-}
-
 std::unique_ptr<SecretServiceKeychainBackend> SecretServiceKeychainBackend::connect(
-    std::chrono::milliseconds budget) {
-  const PellowSecretModule* module = loadModule();
+    std::chrono::milliseconds budget, const Session& session) {
+  const PellowSecretModule* module = loadSecretModule(session);
   if (module == nullptr) return nullptr;
   void* store = module->open(static_cast<std::int64_t>(budget.count()));
   if (store == nullptr) return nullptr;

@@ -1,9 +1,10 @@
 // SecretServiceKeychainBackend: the keychain item in the desktop keyring (GNOME Keyring,
 // KeePassXC, KWallet's Secret Service), through the module "pellow-secret.so" (SecretModuleABI.h)
 // that is loaded only when a session bus exists, from beside the running executable or else
-// from the folder the package installed it in (support/ModuleLocation.h).
+// from the folder the package installed it in (support/ModuleLocation.h), by the session kit's
+// loader, which refuses a module that another account could have written.
 //
-//   if (sessionBusAddressKnown())
+//   if (session.sessionBusKnown())
 //     if (auto backend = SecretServiceKeychainBackend::connect()) ... // else: the file store
 //
 // The item: one per service, attributes "service" and "account", the label given to add() (set
@@ -29,16 +30,13 @@
 
 #include "PellowGitHub/KeychainBackend.h"
 #include "PellowGitHub/secret/SecretModuleABI.h"
+#include "PellowSession/Session.h"
 
 namespace pellow {
 
 inline constexpr const char* kSecretModuleFileName = "pellow-secret.so";
 // The time that one run may spend in the Secret Service, connecting included.
 inline constexpr std::chrono::milliseconds kSecretServiceBudget{3000};
-
-// Whether a session bus address is known without asking anyone: DBUS_SESSION_BUS_ADDRESS is set,
-// or $XDG_RUNTIME_DIR/bus is a socket. Cheap (no library is loaded); never starts a bus.
-bool sessionBusAddressKnown();
 
 class SecretServiceKeychainBackend final : public KeychainBackend {
  public:
@@ -48,7 +46,8 @@ class SecretServiceKeychainBackend final : public KeychainBackend {
   // backend, whose calls then fail (interactionNotAllowed): the keyring stays the user's store,
   // and nothing is split off into the file store.
   static std::unique_ptr<SecretServiceKeychainBackend> connect(
-      std::chrono::milliseconds budget = kSecretServiceBudget);
+      std::chrono::milliseconds budget = kSecretServiceBudget,
+      const Session& session = Session::current());
   ~SecretServiceKeychainBackend() override;
   SecretServiceKeychainBackend(const SecretServiceKeychainBackend&) = delete;
   SecretServiceKeychainBackend& operator=(const SecretServiceKeychainBackend&) = delete;

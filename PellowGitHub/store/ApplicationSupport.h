@@ -1,19 +1,20 @@
-// The user's Application Support folder on Linux: $XDG_DATA_HOME when it is set and absolute,
-// else $HOME/.local/share, with the home folder taken from the password database when HOME is
-// unset, empty or relative. The folder is not created here.
+// The user's Application Support folder on Linux: the session's data home ($XDG_DATA_HOME when
+// it is set and absolute, else <home>/.local/share, the home folder taken from the password
+// database when HOME is unset, empty or relative). The folder is not created here.
 //
-//   std::filesystem::path lockFolder = applicationSupportDirectory() / "PellowGitHub";
+//   std::filesystem::path items = pellowGitHubDirectory(session);
 #pragma once
 
 #include <filesystem>
 
+#include "PellowSession/Session.h"
+
 namespace pellow {
 
-// Reads the environment on every call (cheap; tests change it between calls). Throws
-// std::runtime_error when no home folder can be found at all.
-std::filesystem::path applicationSupportDirectory();
+// Throws std::runtime_error when the session knows no home folder at all.
+std::filesystem::path applicationSupportDirectory(const Session& session = Session::current());
 
 // The helper's own private folder inside it: "PellowGitHub".
-std::filesystem::path pellowGitHubDirectory();
+std::filesystem::path pellowGitHubDirectory(const Session& session = Session::current());
 
 }  // namespace pellow

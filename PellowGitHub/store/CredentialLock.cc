@@ -15,6 +15,7 @@
 #include "PrivateFiles/PrivateCheck.h"
 #include "PrivateFiles/PrivateFile.h"
 #include "PrivateFiles/PrivateFolder.h"
+#include "Session/Trace.h"
 
 namespace pellow {
 namespace {
@@ -48,11 +49,18 @@ CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
 
   // The deadline is on the wall clock, the pauses between tries on the continuous clock.
   const Date deadline = clock_->now() + kWaitLimitSeconds;
+  int tries = 0;
   while (::flock(descriptor.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (!(clock_->now() < deadline)) throw PellowError(std::string(kLockTimeoutMessage));
+    if (tries++ == 0) trace::line("lock", "waiting: another process holds " + file.string());
+    if (!(clock_->now() < deadline)) {
+      trace::line("lock", "gave up after " + std::to_string(kWaitLimitSeconds) + " s");
+      throw PellowError(std::string(kLockTimeoutMessage));
+    }
     clock_->sleep(kRetryIntervalSeconds, stop);
     throwIfCancelled(stop);
   }
+  trace::line("lock", "holding " + file.string() +
+                          (tries > 0 ? " after " + std::to_string(tries) + " tries" : ""));
   return CredentialLockHold(std::move(descriptor));
 }
 

@@ -56,7 +56,7 @@ namespace pellow {
 
 class FileKeychainBackend final : public KeychainBackend {
  public:
-  // Resolves the Application Support folder from the environment on every call.
+  // Uses the Application Support folder of the process's session (Session::current()).
   FileKeychainBackend() = default;
   // Uses `applicationSupport` instead (an absolute path).
   explicit FileKeychainBackend(std::filesystem::path applicationSupport);

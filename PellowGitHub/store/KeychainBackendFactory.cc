@@ -6,6 +6,7 @@
 #include "PellowGitHub/KeychainBackend.h"
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
 #include "PellowGitHub/store/FileKeychainBackend.h"
+#include "Session/Trace.h"
 
 namespace pellow {
 namespace {
@@ -16,6 +17,8 @@ namespace {
 // otherwise the private file store.
 class DefaultKeychainBackend final : public KeychainBackend {
  public:
+  explicit DefaultKeychainBackend(const Session& session) : session_(session) {}
+
   KeychainStatus copyData(const KeychainItemKey& key, std::optional<std::string>& data) override {
     return chosen().copyData(key, data);
   }
@@ -33,19 +36,32 @@ class DefaultKeychainBackend final : public KeychainBackend {
  private:
   KeychainBackend& chosen() {
     if (!backend_) {
-      if (sessionBusAddressKnown()) backend_ = SecretServiceKeychainBackend::connect();
-      if (!backend_) backend_ = std::make_unique<FileKeychainBackend>();
+      if (session_.sessionBusKnown()) {
+        backend_ = SecretServiceKeychainBackend::connect(kSecretServiceBudget, session_);
+        trace::line("store", backend_ ? "Secret Service on the session bus"
+                                      : "file store: no Secret Service on the session bus");
+      } else {
+        trace::line("store", "file store: no session bus address");
+      }
+      if (!backend_) {
+        if (session_.dataHome.empty()) {
+          backend_ = std::make_unique<FileKeychainBackend>();  // fails on use: no home folder
+        } else {
+          backend_ = std::make_unique<FileKeychainBackend>(session_.dataHome);
+        }
+      }
     }
     return *backend_;
   }
 
+  Session session_;
   std::unique_ptr<KeychainBackend> backend_;
 };
 
 }  // namespace
 
-std::unique_ptr<KeychainBackend> makeDefaultKeychainBackend() {
-  return std::make_unique<DefaultKeychainBackend>();
+std::unique_ptr<KeychainBackend> makeDefaultKeychainBackend(const Session& session) {
+  return std::make_unique<DefaultKeychainBackend>(session);
 }
 
 }  // namespace pellow

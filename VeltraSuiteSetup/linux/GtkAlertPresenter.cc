@@ -1,11 +1,11 @@
 #include "VeltraSuiteSetup/linux/GtkAlertPresenter.h"
 
-#include <dlfcn.h>
-
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "Session/ModuleLoader.h"
+#include "Session/Trace.h"
 #include "VeltraSuiteSetup/linux/gtk/GtkAlertModuleABI.h"
 
 namespace veltra {
@@ -35,37 +35,42 @@ class GtkAlertPresenter final : public AlertPresenter {
 // Loads the module and checks its interface version; null when it cannot be used. A module
 // that loaded is kept for the life of the process: GTK and GLib register types and threads that
 // cannot be torn down.
-const VeltraGtkAlertModule* loadModule(const fs::path& path) {
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return nullptr;
-  void* symbol = dlsym(library, VELTRA_GTK_ALERT_ENTRY_SYMBOL);
-  // POSIX guarantees that a function's address survives the round trip through void*.
-  const auto entry = reinterpret_cast<VeltraGtkAlertEntry>(symbol);
-  const VeltraGtkAlertModule* module = entry != nullptr ? entry() : nullptr;
-  if (module == nullptr || module->abi_version != VELTRA_GTK_ALERT_ABI_VERSION) {
-    dlclose(library);
-    return nullptr;
+const VeltraGtkAlertModule* loadGtkModule(const fs::path& path, const pellow::Session& session) {
+  try {
+    const pellow::ModuleEntry found =
+        pellow::loadModuleFrom({path.parent_path()}, path.filename().string(), session.userID,
+                               VELTRA_GTK_ALERT_ENTRY_SYMBOL);
+    // POSIX guarantees that a function's address survives the round trip through void*.
+    const auto entry = reinterpret_cast<VeltraGtkAlertEntry>(found.symbol);
+    const VeltraGtkAlertModule* module = entry();
+    if (module == nullptr || module->abi_version != VELTRA_GTK_ALERT_ABI_VERSION) {
+      pellow::trace::line("module", path.string() + " was built for another interface version");
+      return nullptr;
+    }
+    return module;
+  } catch (const pellow::ModuleLoadError&) {
+    return nullptr;  // the loader traced why
   }
-  return module;
 }
 
 }  // namespace
 
-std::unique_ptr<AlertPresenter> makeGtkAlertPresenter(const fs::path& module) {
-  std::error_code error;
-  const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-  const VeltraGtkAlertModule* loaded = loadModule(module);
+std::unique_ptr<AlertPresenter> makeGtkAlertPresenter(const fs::path& module,
+                                                      const pellow::Session& session) {
+  const VeltraGtkAlertModule* loaded = loadGtkModule(module, session);
   if (loaded == nullptr) return nullptr;
-  const std::string programName = error ? std::string() : executable.filename().string();
-  if (loaded->open_display(programName.c_str()) != 0) return nullptr;
+  const std::string programName = session.executable.filename().string();
+  if (loaded->open_display(programName.c_str(), session.sessionBusKnown() ? 1 : 0) != 0) {
+    pellow::trace::line("alert", "the display cannot be opened");
+    return nullptr;
+  }
   return std::make_unique<GtkAlertPresenter>(*loaded);
 }
 
 std::unique_ptr<AlertPresenter> makeGtkAlertPresenter() {
-  std::error_code error;
-  const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-  if (error) return nullptr;
-  return makeGtkAlertPresenter(executable.parent_path() / kGtkAlertModuleFileName);
+  const pellow::Session& session = pellow::Session::current();
+  if (session.executable.empty()) return nullptr;
+  return makeGtkAlertPresenter(session.executable.parent_path() / kGtkAlertModuleFileName, session);
 }
 
 }  // namespace veltra

@@ -29,6 +29,7 @@
 #include <memory>
 #include <string_view>
 
+#include "PellowSession/Session.h"
 #include "VeltraSuiteSetup/Platform.h"
 
 namespace veltra {
@@ -38,10 +39,14 @@ inline constexpr std::string_view kGtkAlertModuleFileName = "veltra-gtk-alert.so
 // runModal's answer for a dialog closed without a button: no button's value.
 inline constexpr int kGtkAlertClosedReturn = 0;
 
-// The presenter of the module beside /proc/self/exe, or null (see above).
+// The presenter of the module beside the running executable (the process's session), or null
+// (see above).
 std::unique_ptr<AlertPresenter> makeGtkAlertPresenter();
 
-// The same with an explicit module file.
-std::unique_ptr<AlertPresenter> makeGtkAlertPresenter(const std::filesystem::path& module);
+// The same with an explicit module file and session. The module is loaded only when its folder
+// and file belong to the user or root and no one else may write them (the session kit's loader).
+std::unique_ptr<AlertPresenter> makeGtkAlertPresenter(
+    const std::filesystem::path& module,
+    const pellow::Session& session = pellow::Session::current());
 
 }  // namespace veltra

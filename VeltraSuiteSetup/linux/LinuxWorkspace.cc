@@ -18,6 +18,7 @@
 #include <string>
 #include <system_error>
 
+#include "PellowSession/Session.h"
 #include "PrivateFiles/UniqueFd.h"
 #include "VeltraSuiteSetup/bundle/BundleManifest.h"
 
@@ -134,18 +135,7 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
   return result;
 }
 
-fs::path homeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
-  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::string buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384, '\0');
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr && found->pw_dir != nullptr) {
-    return found->pw_dir;
-  }
-  return {};
-}
+fs::path homeFolder() { return pellow::Session::current().home; }
 
 std::optional<fs::path> LinuxWorkspace::urlForApplication(std::string_view bundleId) {
   const fs::path home = homeFolder();

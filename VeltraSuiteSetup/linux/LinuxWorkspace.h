@@ -40,7 +40,8 @@ class LinuxWorkspace final : public Workspace {
 // The running application for the executable `exe` (as /proc/<pid>/exe names it).
 RunningApplication applicationForExecutable(const std::filesystem::path& exe);
 
-// The user's home folder: HOME when absolute, else the password database's.
+// The user's home folder: the process session's (HOME when absolute, else the password
+// database's).
 std::filesystem::path homeFolder();
 
 }  // namespace veltra

@@ -1,22 +1,14 @@
 #include "VeltraSuiteSetup/linux/SystemAlertPresenter.h"
 
 #include <atomic>
-#include <cstdlib>
 
+#include "PellowSession/Session.h"
 #include "VeltraSuiteSetup/linux/TerminalAlertPresenter.h"
 
 namespace veltra {
 namespace {
 
 std::atomic<SystemAlertPresenter::Factory> graphicalFactory{nullptr};
-
-bool displayAvailable() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && value[0] != '\0') return true;
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -25,7 +17,8 @@ void SystemAlertPresenter::installGraphicalPresenter(Factory factory) {
 }
 
 int SystemAlertPresenter::runModal(const AlertContent& alert) {
-  if (const Factory factory = graphicalFactory.load(); factory != nullptr && displayAvailable()) {
+  if (const Factory factory = graphicalFactory.load();
+      factory != nullptr && pellow::Session::current().displayAvailable()) {
     if (const auto graphical = factory()) return graphical->runModal(alert);
   }
   TerminalAlertPresenter terminal;

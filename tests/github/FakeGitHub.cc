@@ -42,13 +42,6 @@ FakeGitHub::FakeGitHub()
 }
 
 FakeGitHub::~FakeGitHub() {
-  for (const auto& [name, value] : savedEnvironment_) {
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
   // End of input asks the service to stop and remove its CA and keys.
   service_.finish(std::chrono::seconds(5));
 }
@@ -62,14 +55,11 @@ std::map<std::string, std::string> FakeGitHub::environment() const {
   return {{"PELLOW_TEST_CONNECT_TO", connectTo()}, {"PELLOW_TEST_CAINFO", caPath_}};
 }
 
-void FakeGitHub::useInThisProcess() {
-  for (const auto& [name, value] : environment()) {
-    if (!savedEnvironment_.contains(name)) {
-      const char* old = std::getenv(name.c_str());
-      savedEnvironment_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    setenv(name.c_str(), value.c_str(), 1);
-  }
+Session FakeGitHub::session() const {
+  Session session = Session::current();
+  session.testConnectTo = connectTo();
+  session.testCAInfo = caPath_;
+  return session;
 }
 
 void FakeGitHub::route(const FakeRoute& route) {

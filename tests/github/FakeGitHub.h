@@ -2,12 +2,12 @@
 // scripts it: HTTPS on loopback for the configured GitHub hosts, with a CA made for the run.
 //
 //   FakeGitHub github;
-//   github.useInThisProcess();  // the transport's test seams now lead to it
+//   GitHubURLSessionTransport transport(github.session());  // its test seams lead to the fake
 //   github.route({.method = "GET", .path = "/user", .bodyFile = "user.json"});
 //   ... send requests to "https://api.github.com/user" ...
 //   EXPECT_EQ(github.requests().at(0).header("Authorization"), "Bearer ...");
 //
-// For a github-helper child process, pass `environment()` instead of useInThisProcess().
+// For a github-helper child process, pass `environment()` instead.
 // The service stops, and its CA and keys are removed, when the object goes away. Not
 // thread-safe; use from the test's thread.
 #pragma once
@@ -18,6 +18,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "PellowSession/Session.h"
 
 #include "tests/support/ChildProcess.h"
 
@@ -70,7 +72,8 @@ class FakeGitHub {
   // PELLOW_TEST_CONNECT_TO and PELLOW_TEST_CAINFO for a child process.
   std::map<std::string, std::string> environment() const;
   // Sets those variables in this process until the object goes away.
-  void useInThisProcess();
+  // The process's session with the test seams that lead to this service.
+  Session session() const;
 
   void route(const FakeRoute& route);
   // Forgets all routes and recorded requests.
@@ -84,7 +87,6 @@ class FakeGitHub {
   testkit::ChildProcess service_;  // commands on its standard input, answers on its output
   int port_ = 0;
   std::string caPath_;
-  std::map<std::string, std::optional<std::string>> savedEnvironment_;
 };
 
 }  // namespace pellow::testing

@@ -1,3 +1,4 @@
+#include "Session/CurrentSession.h"
 #include "PellowGitHub/store/FileKeychainBackend.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,13 +41,7 @@ mode_t modeOf(const fs::path& path) {
 }
 
 TEST(ApplicationSupport, OnlyAbsoluteFoldersFromTheEnvironment) {
-  const char* savedHome = std::getenv("HOME");
-  const std::string home = savedHome ? savedHome : "";
-  const fs::path fromPasswd = [] {
-    ::unsetenv("HOME");
-    ::unsetenv("XDG_DATA_HOME");
-    return applicationSupportDirectory();
-  }();
+  const fs::path fromPasswd = applicationSupportDirectory(Session::fromEnvironment({}));
   struct Case {
     const char* home;
     const char* dataHome;
@@ -59,23 +55,24 @@ TEST(ApplicationSupport, OnlyAbsoluteFoldersFromTheEnvironment) {
       {"", nullptr, fromPasswd},
   };
   for (const Case& c : cases) {
-    ::setenv("HOME", c.home, 1);
-    if (c.dataHome)
-      ::setenv("XDG_DATA_HOME", c.dataHome, 1);
-    else
-      ::unsetenv("XDG_DATA_HOME");
-    EXPECT_EQ(applicationSupportDirectory(), c.expected) << c.home;
+    std::map<std::string, std::string> environment{{"HOME", c.home}};
+    if (c.dataHome) environment["XDG_DATA_HOME"] = c.dataHome;
+    EXPECT_EQ(applicationSupportDirectory(Session::fromEnvironment(environment)), c.expected)
+        << c.home;
   }
-  ::unsetenv("XDG_DATA_HOME");
-  if (savedHome) ::setenv("HOME", home.c_str(), 1);
   EXPECT_TRUE(fromPasswd.is_absolute()) << fromPasswd;
 }
 
-// Each test gets its own Application Support folder through XDG_DATA_HOME.
+// Each test gets its own Application Support folder through the process's session.
 class FileKeychainTest : public ::testing::Test {
  public:
-  void SetUp() override { ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1); }
-  void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
+  void SetUp() override {
+    Session session = Session::current();
+    session.dataHome = dataHome;
+    saved_ = exchangeCurrentSession(std::move(session));
+  }
+  void TearDown() override { exchangeCurrentSession(std::move(saved_)); }
+  Session saved_;
 
   std::vector<std::string> folderEntries() const {
     std::vector<std::string> names;

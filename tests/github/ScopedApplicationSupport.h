@@ -1,17 +1,15 @@
-// ScopedApplicationSupport: points the Application Support folder (XDG_DATA_HOME) at a fresh
-// private temporary folder for the object's lifetime, and restores the old value afterwards.
+// ScopedApplicationSupport: points the Application Support folder (the process session's data
+// home) at a fresh private temporary folder for the object's lifetime, and restores the session
+// afterwards. The process environment is left alone.
 //
 //   ScopedApplicationSupport support;
 //   withCredentialLock([] {});   // uses support.path() / "PellowGitHub"
 #pragma once
 
-#include <stdlib.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
-#include <string>
 
+#include "PellowSession/Session.h"
+#include "Session/CurrentSession.h"
 #include "tests/support/TestFiles.h"
 
 namespace pellow::testing {
@@ -19,16 +17,11 @@ namespace pellow::testing {
 class ScopedApplicationSupport {
  public:
   ScopedApplicationSupport() : path_(temp_ / "data") {
-    if (const char* old = std::getenv("XDG_DATA_HOME")) saved_ = old;
-    ::setenv("XDG_DATA_HOME", path_.c_str(), 1);
+    Session session = Session::current();
+    session.dataHome = path_;
+    saved_ = exchangeCurrentSession(std::move(session));
   }
-  ~ScopedApplicationSupport() {
-    if (saved_) {
-      ::setenv("XDG_DATA_HOME", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_DATA_HOME");
-    }
-  }
+  ~ScopedApplicationSupport() { exchangeCurrentSession(std::move(saved_)); }
   ScopedApplicationSupport(const ScopedApplicationSupport&) = delete;
   ScopedApplicationSupport& operator=(const ScopedApplicationSupport&) = delete;
 
@@ -40,7 +33,7 @@ class ScopedApplicationSupport {
  private:
   testkit::TemporaryFolder temp_;
   std::filesystem::path path_;
-  std::optional<std::string> saved_;
+  Session saved_;
 };
 
 }  // namespace pellow::testing

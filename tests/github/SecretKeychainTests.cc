@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "Session/CurrentSession.h"
 #include "PellowGitHub/GitHubKeychain.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
@@ -41,9 +42,14 @@ class SecretServiceKeychainTest : public ::testing::Test {
     if (!KeyringSession::available()) {
       GTEST_SKIP() << "needs dbus-daemon, gnome-keyring and secret-tool (scripts/install-deps.sh)";
     }
-    ::setenv("XDG_DATA_HOME", (data_ / "data").c_str(), 1);
+    Session session = Session::current();
+    session.dataHome = data_ / "data";
+    saved_ = exchangeCurrentSession(std::move(session));
   }
-  void TearDown() override { ::unsetenv("XDG_DATA_HOME"); }
+  void TearDown() override {
+    if (saved_) exchangeCurrentSession(std::move(*saved_));
+  }
+  std::optional<Session> saved_;
 
   static GitHubCredential signedIn(std::string token) {
     GitHubCredential c(std::move(token));
@@ -202,19 +208,25 @@ TEST_F(SecretServiceKeychainTest, StuckServiceCostsAtMostTheBudget) {
 TEST_F(SecretServiceKeychainTest, DefaultBackendFollowsTheSessionBus) {
   const fs::path itemFile =
       data_ / "data/PellowGitHub/Keychain/com.pemberhollo.pellow.github.v1+github-app.item";
-  const auto saveWithDefault = [&] {
-    GitHubKeychain(kService, makeDefaultKeychainBackend()).save(signedIn("ghu_default"));
+  // The sessions of three processes: the keyring sessions below point the environment (which
+  // the keyring module's D-Bus library reads) at their private buses.
+  const auto saveWithDefault = [&](std::map<std::string, std::string> environment) {
+    environment["XDG_DATA_HOME"] = data_ / "data";
+    GitHubKeychain(kService, makeDefaultKeychainBackend(Session::fromEnvironment(environment)))
+        .save(signedIn("ghu_default"));
   };
-  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-  ::setenv("XDG_RUNTIME_DIR", data_.path().c_str(), 1);  // no "bus" socket in it
-  saveWithDefault();
+  const auto busOf = [](KeyringSession& keyring) {
+    return std::map<std::string, std::string>{
+        {"DBUS_SESSION_BUS_ADDRESS", keyring.value("DBUS_SESSION_BUS_ADDRESS")}};
+  };
+  saveWithDefault({{"XDG_RUNTIME_DIR", data_.path()}});  // no "bus" socket in it
   EXPECT_TRUE(fs::exists(itemFile)) << "no bus: the file store";
   fs::remove(itemFile);
 
   {
     KeyringSession busOnly({.busOnly = true});
     ASSERT_TRUE(busOnly.started());
-    saveWithDefault();
+    saveWithDefault(busOf(busOnly));
     EXPECT_TRUE(fs::exists(itemFile)) << "a bus without a Secret Service: the file store";
     fs::remove(itemFile);
     // The activatable keyring was not started by asking.
@@ -228,7 +240,7 @@ TEST_F(SecretServiceKeychainTest, DefaultBackendFollowsTheSessionBus) {
   {
     KeyringSession session;
     ASSERT_TRUE(session.started());
-    saveWithDefault();
+    saveWithDefault(busOf(session));
     EXPECT_FALSE(fs::exists(itemFile)) << "a Secret Service: the keyring";
     EXPECT_EQ(session.itemCount(), 1);
   }

@@ -62,10 +62,8 @@ TEST(GitHubURLSessionTransport, MakingOneLoadsNoModule) {
 
 class TransportTest : public ::testing::Test {
  protected:
-  void SetUp() override { github.useInThisProcess(); }
-
   FakeGitHub github;
-  GitHubURLSessionTransport transport;
+  GitHubURLSessionTransport transport{github.session()};
 };
 
 TEST_F(TransportTest, RefusesBadAddressesBeforeAnyConnection) {
@@ -216,16 +214,18 @@ TEST_F(TransportTest, NeverSendsCookiesBack) {
 
 TEST_F(TransportTest, FailuresToConnectBecomeTheConnectionMessage) {
   // A certificate that only the test CA vouches for is refused when that CA is not trusted.
-  unsetenv("PELLOW_TEST_CAINFO");
+  Session untrusted = github.session();
+  untrusted.testCAInfo.clear();
   setenv("SSL_CERT_FILE", github.caPath().c_str(), 1);  // must not be honoured either
-  EXPECT_EQ(messageOf([&] { transport.send(get(api("/user"))); }), kUnreachableMessage);
+  EXPECT_EQ(messageOf([&] { GitHubURLSessionTransport(untrusted).send(get(api("/user"))); }),
+            kUnreachableMessage);
   unsetenv("SSL_CERT_FILE");
 
   // Nothing listens on the port.
-  github.useInThisProcess();
-  setenv("PELLOW_TEST_CONNECT_TO", (std::string(config::apiHost()) + ":443:127.0.0.1:1").c_str(),
-         1);
-  EXPECT_EQ(messageOf([&] { transport.send(get(api("/user"))); }), kUnreachableMessage);
+  Session closed = github.session();
+  closed.testConnectTo = std::string(config::apiHost()) + ":443:127.0.0.1:1";
+  EXPECT_EQ(messageOf([&] { GitHubURLSessionTransport(closed).send(get(api("/user"))); }),
+            kUnreachableMessage);
 }
 
 TEST_F(TransportTest, HonoursTheRequestsOwnShorterTimeLimit) {

@@ -1,6 +1,6 @@
 // The connection alert as a GTK message dialog. Internal to veltra-gtk-alert.so.
 //
-//   if (veltra::gtkalert::openDisplay("suite-setup-helper")) {
+//   if (veltra::gtkalert::openDisplay("suite-setup-helper", /*sessionBusKnown=*/true)) {
 //     int chosen = veltra::gtkalert::runDialog({"Title?", "Details.", {"Yes", "No"}});
 //   }
 //
@@ -21,7 +21,7 @@ struct DialogContent {
 // Initialises GTK on the session's display once per process, without changing the process's
 // locale and with the toolkit's diagnostics discarded. Returns whether a display is open; a
 // failed attempt may be retried.
-bool openDisplay(const char* programName) noexcept;
+bool openDisplay(const char* programName, bool sessionBusKnown) noexcept;
 
 // Shows the dialog above other windows, gives it the input focus, and blocks in its modal loop.
 // Returns the index of the chosen button, or -1 when the dialog was closed any other way. The

@@ -10,7 +10,7 @@
 //   void* symbol = dlsym(library, VELTRA_GTK_ALERT_ENTRY_SYMBOL);
 //   const VeltraGtkAlertModule* module = reinterpret_cast<VeltraGtkAlertEntry>(symbol)();
 //   if (module->abi_version == VELTRA_GTK_ALERT_ABI_VERSION &&
-//       module->open_display("suite-setup-helper") == 0) {
+//       module->open_display("suite-setup-helper", /*session_bus_known=*/1) == 0) {
 //     const char* buttons[] = {"OK", "Cancel"};
 //     int chosen = module->run_modal("Title", "Details", buttons, 2);   // 0, 1 or -1
 //   }
@@ -25,7 +25,7 @@
 extern "C" {
 #endif
 
-#define VELTRA_GTK_ALERT_ABI_VERSION 1
+#define VELTRA_GTK_ALERT_ABI_VERSION 2
 #define VELTRA_GTK_ALERT_ENTRY_SYMBOL "veltra_gtk_alert_module_v1"
 
 // run_modal's answer when the dialog was closed other than through one of its buttons (Escape,
@@ -40,7 +40,9 @@ typedef struct VeltraGtkAlertModule {
   // tree (its window class); it may be NULL. Returns 0 when the display is open and dialogs can
   // be shown, non-zero when no display connection could be made; a failed attempt may be
   // repeated later. The toolkit's own diagnostics are discarded, never written to stderr.
-  int (*open_display)(const char* program_name);
+  // `session_bus_known`: whether the caller's session names a session bus (non-zero); without
+  // one, the accessibility bridge is not started.
+  int (*open_display)(const char* program_name, int session_bus_known);
 
   // Shows a modal message dialog in front of the user's windows and blocks until it is
   // answered. `message` is the primary text, `informative` the secondary text (both UTF-8, shown

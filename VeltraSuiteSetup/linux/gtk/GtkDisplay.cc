@@ -43,18 +43,9 @@ class StderrSilenced {
   int saved_;
 };
 
-bool sessionBusReachable() {
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address != nullptr && address[0] != '\0') return true;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || runtime[0] == '\0') return false;
-  struct stat info {};
-  return ::stat((std::string(runtime) + "/bus").c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
-}
-
 }  // namespace
 
-bool openDisplay(const char* programName) noexcept {
+bool openDisplay(const char* programName, bool sessionBusKnown) noexcept {
   static bool prepared = false;
   static bool open = false;
   if (open) return true;
@@ -75,7 +66,7 @@ bool openDisplay(const char* programName) noexcept {
     // The accessibility bridge finds screen readers over the session bus. Without one, D-Bus
     // would autolaunch a bus daemon on the X display that outlives the helper; with no session
     // bus there is no screen reader to reach anyway.
-    if (!sessionBusReachable()) ::setenv("NO_AT_BRIDGE", "1", 1);
+    if (!sessionBusKnown) ::setenv("NO_AT_BRIDGE", "1", 1);
   }
   StderrSilenced silenced;
   open = gtk_init_check(nullptr, nullptr) != FALSE;

@@ -8,8 +8,8 @@
 
 namespace {
 
-int openDisplay(const char* programName) noexcept {
-  return veltra::gtkalert::openDisplay(programName) ? 0 : 1;
+int openDisplay(const char* programName, int sessionBusKnown) noexcept {
+  return veltra::gtkalert::openDisplay(programName, sessionBusKnown != 0) ? 0 : 1;
 }
 
 int runModal(const char* message, const char* informative, const char* const* buttons,

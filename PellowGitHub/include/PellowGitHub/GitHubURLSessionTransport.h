@@ -7,6 +7,7 @@
 // own limit when shorter), and refuses a body over 4,194,304 bytes.
 //
 //   auto transport = std::make_shared<GitHubURLSessionTransport>();  // cheap: loads nothing
+//   auto same = std::make_shared<GitHubURLSessionTransport>(pellow::Session::current());
 //   HTTPResult result = transport->send(request);  // loads pellow-net.so on first use
 //
 // Not thread-safe: one request at a time.
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "PellowGitHub/GitHubTransport.h"
+#include "PellowSession/Session.h"
 
 struct PellowNetModule;  // the network module's function table (net/NetModuleABI.h)
 
@@ -31,8 +33,10 @@ struct ModuleTransportDeleter {
 
 class GitHubURLSessionTransport final : public GitHubTransport {
  public:
-  // Loads nothing and opens nothing: most runs of the helper never send a request.
-  GitHubURLSessionTransport() = default;
+  // Loads nothing and opens nothing: most runs of the helper never send a request. Keeps a copy
+  // of `session` (the module's folder, and in test builds the test seams).
+  explicit GitHubURLSessionTransport(const Session& session = Session::current())
+      : session_(session) {}
   GitHubURLSessionTransport(const GitHubURLSessionTransport&) = delete;
   GitHubURLSessionTransport& operator=(const GitHubURLSessionTransport&) = delete;
   // Closes the transport's connections, if it made any.
@@ -45,6 +49,7 @@ class GitHubURLSessionTransport final : public GitHubTransport {
   HTTPResult send(const HTTPRequest& request) override;
 
  private:
+  Session session_;
   std::unique_ptr<void, detail::ModuleTransportDeleter> transport_;  // made on the first send
 };
 

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "PellowSession/Session.h"
+
 namespace pellow {
 
 enum class KeychainStatus : std::int32_t {
@@ -64,7 +66,9 @@ class KeychainBackend {
 
 // The backend the helper uses on this machine: the Secret Service when a D-Bus session bus is
 // reachable and a Secret Service answers on it, otherwise the private file store under the
-// Application Support folder. Never throws; never prompts.
-std::unique_ptr<KeychainBackend> makeDefaultKeychainBackend();
+// Application Support folder. Both come from `session` (its bus address and data home), which
+// the backend copies. Never throws; never prompts.
+std::unique_ptr<KeychainBackend> makeDefaultKeychainBackend(
+    const Session& session = Session::current());
 
 }  // namespace pellow
