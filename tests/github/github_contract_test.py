@@ -8,7 +8,8 @@
    fields, int64 extremes, Unicode, empty lists, full and short pages), each validated first,
    are fed to github-helper through the fake, and its answers are checked.
 
-    github_contract_test.py --helper PATH --web-url https://github.com --api-url https://api.github.com
+    github_contract_test.py --helper PATH [--web-url https://github.com]
+                            [--api-url https://api.github.com]
 
 The fake is started once for the whole program.
 """
@@ -248,6 +249,14 @@ class Helper:
             raise AssertionError("status %d: %s" % (status, err))
         return json.loads(out)
 
+    def save(self, token):
+        """Stores the managed user's credential with `token`, which picks the fake's account."""
+        saved = self.json({"operation": "save", "credential": {
+            "accessToken": token, "accountID": rest_endpoints.ManagedAccount.ID,
+            "login": rest_endpoints.ManagedAccount.LOGIN}})
+        if "ok" not in saved:
+            raise AssertionError("save failed: %s" % saved)
+
     def close(self):
         self.fake.stdin.close()
         self.fake.wait(timeout=10)
@@ -258,10 +267,7 @@ class HelperWithinSchemas(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.helper = Helper()
-        saved = cls.helper.json({"operation": "save", "credential": {
-            "accessToken": "ghu_managed", "accountID": rest_endpoints.ManagedAccount.ID,
-            "login": rest_endpoints.ManagedAccount.LOGIN}})
-        assert "ok" in saved, saved
+        cls.helper.save("ghu_managed")
 
     @classmethod
     def tearDownClass(cls):
@@ -376,6 +382,22 @@ class HelperWithinSchemas(unittest.TestCase):
                 self.assertEqual(self.helper.json({"operation": "repository",
                                                    "repository": "o/n"}), {"error": message})
 
+    def test_limits_of_the_built_in_github(self):
+        """The fake's limited accounts: its reset header names the time in both cases."""
+        self.helper.command({"op": "reset"})
+        try:
+            for token in ["ghu_busy", "ghu_exhausted"]:
+                with self.subTest(token):
+                    self.helper.save(token)
+                    for ask in [{"operation": "repository", "repository": "mona-cat_octo/notes"},
+                                {"operation": "installations"}]:
+                        message = self.helper.json(ask)["error"]
+                        self.assertTrue(message.startswith(
+                            "GitHub\u2019s request limit was reached. Try again after "), message)
+                        self.assertTrue(message.endswith(". Your notes are saved locally."))
+        finally:
+            self.helper.save("ghu_managed")
+
     def test_managed_user_against_the_built_in_github(self):
         """The whole way of an Enterprise Managed User in a busy organisation, unscripted."""
         self.helper.command({"op": "reset"})
@@ -385,7 +407,8 @@ class HelperWithinSchemas(unittest.TestCase):
                           {"id": org["id"], "login": "octo-research_octo"}])
         pages = [self.helper.json({"operation": "repositories", "installation": org["id"],
                                    "page": page})["ok"] for page in (1, 2)]
-        self.assertEqual([(len(p["items"]), p["hasMore"]) for p in pages], [(86, True), (30, False)])
+        self.assertEqual([(len(p["items"]), p["hasMore"]) for p in pages],
+                         [(86, True), (30, False)])
         own_repos = self.helper.json({"operation": "repositories", "installation": own["id"]})
         self.assertEqual([i["slug"] for i in own_repos["ok"]["items"]],
                          ["mona-cat_octo/notes", "mona-cat_octo/shared-notes"])
