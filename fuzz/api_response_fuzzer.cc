@@ -1,6 +1,7 @@
 // The classification of GitHub API answers: getJSON with a transport that returns a fuzzed
 // status, headers and body. The result is a JSON object or a PellowError with one of the
-// classification messages; only a 2xx body is ever parsed.
+// classification messages; a body's syntax error escapes only from a 2xx (a 403 body is read
+// for a secondary limit and its errors stay inside). The Link headers are read for a next page.
 //
 // Input: two bytes of status (big-endian, taken modulo 600), then header lines "Name: value"
 // up to an empty line, then the body.
@@ -16,6 +17,7 @@
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/api/GitHubAPI.h"
+#include "PellowGitHub/api/LinkHeader.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/Json.h"
 #include "tests/github/FakeKeychainBackend.h"
@@ -76,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       pellow::GitHubKeychain(std::string(pellow::config::kKeychainService),
                              std::make_shared<pellow::testing::FakeKeychainBackend>())};
   pellow::GitHubCredential credential("ghu_fuzz");
+  static_cast<void>(pellow::hasNextPageLink(scripted.response));  // must neither throw nor hang
   try {
     const nlohmann::json object = desktop.getJSON("/repos/octocat/hello", credential);
     if (status < 200 || status > 299 || !object.is_object()) std::abort();

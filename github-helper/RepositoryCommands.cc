@@ -4,6 +4,8 @@
 #include <string>
 
 #include "PellowGitHub/PellowError.h"
+#include "PellowGitHub/api/GitHubAPI.h"
+#include "PellowGitHub/api/LinkHeader.h"
 #include "PellowGitHub/api/RepositoryCheck.h"
 #include "PellowGitHub/api/RepositoryReference.h"
 #include "PellowGitHub/support/Json.h"
@@ -39,8 +41,23 @@ const nlohmann::json::array_t* pageElements(const nlohmann::json& page, const ch
   return array;
 }
 
+// One page of a listing as GitHub answered it: getJSON's object, and whether the answer's Link
+// header names a next page.
+struct ListingPage {
+  nlohmann::json object;
+  bool linksNext = false;
+};
+
+ListingPage fetchPage(CommandContext& context, const std::string& path,
+                      const GitHubCredential& credential) {
+  const HTTPResult result = context.desktop.transport->send(apiRequest(path, credential));
+  nlohmann::json object = classifyAPIResponse(result);
+  return {std::move(object), hasNextPageLink(result.response)};
+}
+
 template <typename MakeItem>
-nlohmann::json listing(const nlohmann::json& page, const char* key, MakeItem makeItem) {
+nlohmann::json listing(const ListingPage& answer, const char* key, MakeItem makeItem) {
+  const nlohmann::json& page = answer.object;
   nlohmann::json::array_t items;
   const nlohmann::json::array_t* elements = pageElements(page, key);
   const std::size_t count = elements == nullptr ? 0 : elements->size();
@@ -49,8 +66,11 @@ nlohmann::json listing(const nlohmann::json& page, const char* key, MakeItem mak
       if (std::optional<nlohmann::json> item = makeItem(element)) items.push_back(std::move(*item));
     }
   }
-  // A full page may have a successor, whether or not its entries were usable.
-  return {{"hasMore", count == kPageSize}, {"items", std::move(items)}};
+  // A full page may have a successor, whether or not its entries were usable. GitHub may also
+  // answer a short page and link a next one (it drops entries the user may not see after
+  // cutting the page); its Link header is the documented word on that.
+  const bool hasMore = count == kPageSize || answer.linksNext;
+  return {{"hasMore", hasMore}, {"items", std::move(items)}};
 }
 
 }  // namespace
@@ -100,8 +120,8 @@ nlohmann::json repositoryCommand(CommandContext& context, const nlohmann::json& 
 nlohmann::json installationsCommand(CommandContext& context, const nlohmann::json& request) {
   const GitHubCredential credential = context.desktop.credential(std::nullopt);
   const std::int64_t page = requestedPage(request);
-  const nlohmann::json answer = context.desktop.getJSON(
-      "/user/installations?per_page=100&page=" + std::to_string(page), credential);
+  const ListingPage answer = fetchPage(
+      context, "/user/installations?per_page=100&page=" + std::to_string(page), credential);
   return listing(answer, "installations", installationItem);
 }
 
@@ -112,10 +132,11 @@ nlohmann::json repositoriesCommand(CommandContext& context, const nlohmann::json
   if (!installationID || *installationID < 1) throw PellowError("Choose a GitHub account first.");
   const std::int64_t page = requestedPage(request);
   const GitHubCredential credential = context.desktop.credential(std::nullopt);
-  const nlohmann::json answer =
-      context.desktop.getJSON("/user/installations/" + std::to_string(*installationID) +
-                                  "/repositories?per_page=100&page=" + std::to_string(page),
-                              credential);
+  const ListingPage answer =
+      fetchPage(context,
+                "/user/installations/" + std::to_string(*installationID) +
+                    "/repositories?per_page=100&page=" + std::to_string(page),
+                credential);
   return listing(answer, "repositories", repositoryItem);
 }
 

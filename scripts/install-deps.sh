@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git openssl python3 clang-format clang libclang-rt-14-dev
+  build-essential cmake pkg-config git openssl python3 python3-jsonschema clang-format clang libclang-rt-14-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libicu-dev uuid-dev
   libsecret-1-dev libglib2.0-dev libgtk-3-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -38,13 +38,42 @@ bool isDecimalNumber(std::string_view text) {
   return i == text.size();
 }
 
-bool isRateLimited(const HTTPResponse& response) {
+// GitHub's documented wording for its secondary limits ("You have exceeded a secondary rate
+// limit..."), matched in any letter case.
+constexpr std::string_view kSecondaryLimitWording = "secondary rate limit";
+
+std::string asciiLowercase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// Whether the body is GitHub's error object with a "message" naming a secondary rate limit.
+// A secondary limit leaves the primary quota untouched and often sends no Retry-After, so the
+// message is the only sign; without it the user would be sent to fix permissions that are fine.
+bool namesSecondaryLimit(std::string_view body) {
+  nlohmann::json object;
+  try {
+    object = json::parse(body);
+  } catch (const json::JsonSyntaxError&) {
+    return false;  // an HTML error page or a truncated body says nothing about limits
+  }
+  const std::string* message = json::field<std::string>(object, "message");
+  return message != nullptr &&
+         asciiLowercase(*message).find(kSecondaryLimitWording) != std::string::npos;
+}
+
+bool isRateLimited(const HTTPResult& result) {
+  const HTTPResponse& response = result.response;
   if (response.statusCode == 429) return true;
   if (response.statusCode != 403) return false;
   if (response.header("X-RateLimit-Remaining") == std::optional<std::string_view>("0")) {
     return true;
   }
-  return response.header("Retry-After").has_value();
+  if (response.header("Retry-After").has_value()) return true;
+  return namesSecondaryLimit(result.body);
 }
 
 }  // namespace
@@ -96,7 +125,7 @@ nlohmann::json classifyAPIResponse(const HTTPResult& result) {
     if (!value.is_object()) throw PellowError(std::string(kNotAnObjectMessage));
     return value;
   }
-  if (isRateLimited(response)) throw PellowError(rateLimitMessage(rateLimitReset(response)));
+  if (isRateLimited(result)) throw PellowError(rateLimitMessage(rateLimitReset(response)));
   if (status == 403 || status == 404) throw PellowError(std::string(kRepositoryAccessMessage));
   if (status == 401) throw PellowError(std::string(kSignInExpiredMessage));
   if (status >= 301 && status <= 399) throw PellowError(std::string(kRepositoryMovedMessage));

@@ -9,10 +9,13 @@
 //
 // Classification, first match wins:
 //   2xx   the body parsed as JSON (the reader's JsonSyntaxError passes through); a top level
-//         that is not an object fails with kNotAnObjectMessage. No other body is ever read.
+//         that is not an object fails with kNotAnObjectMessage.
 //   429   rate limited.
-//   403   rate limited when "X-RateLimit-Remaining" is exactly "0" or any "Retry-After" is
-//         present; otherwise as below.
+//   403   rate limited when "X-RateLimit-Remaining" is exactly "0", when any "Retry-After" is
+//         present, or when the body is a JSON object whose string "message" contains
+//         "secondary rate limit" in any letter case (GitHub's secondary limits); otherwise as
+//         below. The body of no other failure status is read, and an unreadable 403 body is
+//         simply not a secondary limit.
 //   403, 404  kRepositoryAccessMessage
 //   401       kSignInExpiredMessage
 //   301-399   kRepositoryMovedMessage (the transport follows no redirection)

@@ -75,10 +75,13 @@ std::optional<std::string> webAddressPath(std::string_view text) {
   return path;
 }
 
+// "_" is allowed because GitHub names Enterprise Managed Users handle + "_" + the enterprise's
+// short code ("mona-cat_octo"); refusing it would lock those users out of their own
+// repositories in the check, the listing and git's credential requests alike.
 bool validOwner(std::string_view owner) {
   if (owner.empty() || owner.size() > kMaxPartLength) return false;
   for (char c : owner) {
-    if (!isASCIILetterOrDigit(c) && c != '-') return false;
+    if (!isASCIILetterOrDigit(c) && c != '-' && c != '_') return false;
   }
   return true;
 }

@@ -9,7 +9,8 @@
 //   owner/name, owner/name.git
 //   <web base URL>/owner/name, optionally followed by ".git" and/or one "/"
 //   git@<web host>:owner/name, optionally followed by ".git"
-// The owner is 1-100 of A-Z a-z 0-9 "-"; the name 1-100 of A-Z a-z 0-9 "." "_" "-" and not "." or
+// The owner is 1-100 of A-Z a-z 0-9 "-" "_" (managed users' logins end in "_" and the
+// enterprise's short code: "mona-cat_octo"); the name 1-100 of A-Z a-z 0-9 "." "_" "-" and not "." or
 // "..". Letter case is kept. One trailing "/" is removed first, then one lower-case ".git": so
 // "o/n.git/" gives "o/n" while "o/n/.git" is rejected (its "/" stays and leaves a third piece).
 //

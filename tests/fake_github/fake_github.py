@@ -38,8 +38,15 @@ answers for good. Requests that match no route get GitHub's 404 body.
 Built-in endpoints (answers computed from the request rather than scripted) are plain functions
 registered with @endpoint(method, path); a scripted route for the same method and path wins.
 
-Paths with parameters ("/repos/{owner}/{repo}", the installation listings) are answered by
-rest_endpoints.py, after the scripted routes and the endpoints above.
+The REST paths ("/user", "/repos/{owner}/{repo}", the installation listings) are answered by
+rest_endpoints.py, after the scripted routes and the endpoints above, the way GitHub answers
+them: rate-limit headers, Link pages, accounts chosen by the bearer token (see that module).
+
+The second of --hosts is the API host. Every request to it is first checked as GitHub checks
+it: an X-GitHub-Api-Version that GitHub does not support answers 400, whatever is scripted.
+Scripted routes otherwise answer exactly as scripted (a test that scripts a 403 decides its
+rate-limit headers); the built-in answers and the 404 of an unknown API path carry GitHub's
+x-ratelimit-* headers.
 
 Every request is recorded: {"method", "path", "host", "headers": [[name, value], ...], "body"}.
 """
@@ -73,8 +80,9 @@ def endpoint(method, path):
 
 
 class State:
-    def __init__(self, fixtures):
+    def __init__(self, fixtures, api_host=None):
         self.fixtures = fixtures
+        self.api_host = api_host
         self.lock = threading.Lock()
         self.routes = {}  # (method, path) -> [route, ...]
         self.requests = []
@@ -103,6 +111,11 @@ class State:
         """The route that answers `request`, used up by one if it counts its answers."""
         full = request["path"]
         bare = full.split("?", 1)[0]
+        api = request["host"] == self.api_host
+        if api:
+            refusal = rest_endpoints.version_refusal(request)
+            if refusal is not None:
+                return refusal
         with self.lock:
             for key in ((request["method"], full), (request["method"], bare)):
                 queue = self.routes.get(key, [])
@@ -120,8 +133,10 @@ class State:
         built_in = rest_endpoints.answer_for(request)
         if built_in is not None:
             return built_in
-        return {"status": 404, "headers": [["Content-Type", "application/json; charset=utf-8"]],
-                "body": json.dumps(NOT_FOUND)}
+        not_found = {"status": 404,
+                     "headers": [["Content-Type", "application/json; charset=utf-8"]],
+                     "body": json.dumps(NOT_FOUND)}
+        return rest_endpoints.with_rate_headers(not_found) if api else not_found
 
     def body_of(self, route):
         if "body_file" in route:
@@ -232,7 +247,7 @@ def main():
     folder = tempfile.mkdtemp(prefix="fake-github-")
     try:
         ca, context = server_context(folder, hosts, "Fake GitHub Test CA")
-        state = State(options.fixtures)
+        state = State(options.fixtures, hosts[1] if len(hosts) > 1 else None)
         if options.routes:
             with open(options.routes) as f:
                 for route in json.load(f):

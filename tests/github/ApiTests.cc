@@ -12,6 +12,7 @@
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/Json.h"
 #include "PellowGitHub/support/LocaleTime.h"
+#include "tests/github/GitHubTestSupport.h"
 
 namespace pellow {
 namespace {
@@ -154,6 +155,56 @@ TEST(APIClassification, RateLimitMessageWithAKnownReset) {
   EXPECT_EQ(failureOf(answer(429, "", {{"X-RateLimit-Reset", " 1700000000"}})), kWaitMessage);
 }
 
+// GitHub's secondary limits answer 403 (or 429) with plenty of primary quota left and often no
+// Retry-After; only the message says what happened.
+TEST(APIClassification, SecondaryRateLimitMessages) {
+  const std::string access(kRepositoryAccessMessage);
+  const std::string documented = testing::fixture("rate-limit-secondary-403.json");
+  const HTTPHeaders quotaLeft{{"x-ratelimit-remaining", "4999"}, {"x-ratelimit-used", "1"}};
+  auto message = [](const std::string& text) {
+    return nlohmann::json{{"message", text}, {"documentation_url", "https://docs.github.com"}}
+        .dump();
+  };
+  const struct {
+    long status;
+    std::string body;
+    std::string expected;
+  } cases[] = {
+      {403, documented, kWaitMessage},
+      {403, message("You have exceeded a SECONDARY RATE LIMIT. Please wait."), kWaitMessage},
+      {403, message("secondary rate limit"), kWaitMessage},
+      {403, message("Secondary Rate Limit exceeded \u2014 \u00e9t\u00e9"), kWaitMessage},
+      {429, message("You have exceeded a secondary rate limit."), kWaitMessage},
+      // Other 403s are about access, whatever else the body holds.
+      {403, message("Resource not accessible by integration"), access},
+      {403, testing::fixture("rest-error-403-login-attempts.json"), access},
+      {403, message("secondary  rate limit"), access},
+      {403, message("secondary rate-limit"), access},
+      {403, R"({"documentation_url":"https://docs.github.com#secondary-rate-limits"})", access},
+      {403, R"({"message":["secondary rate limit"]})", access},
+      {403, R"(["secondary rate limit"])", access},
+      {403, "<html>secondary rate limit</html>", access},
+      {403, "{\"message\":\"secondary rate limit\xff\"}", access},
+      {403, "", access},
+      // Only 403 and 429 can be rate limits.
+      {404, documented, access},
+      {401, documented, std::string(kSignInExpiredMessage)},
+      {500, documented, std::string(kRepositoryCheckFailedMessage)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(failureOf(answer(c.status, c.body, quotaLeft)), c.expected)
+        << c.status << " " << c.body;
+  }
+
+  // The reset time is the primary window's, when GitHub sends one.
+  const std::string time = formatShortTime(Date::fromUnixSeconds(1700000000));
+  EXPECT_EQ(
+      failureOf(answer(403, documented,
+                       {{"X-RateLimit-Remaining", "4999"}, {"X-RateLimit-Reset", "1700000000"}})),
+      "GitHub\u2019s request limit was reached. Try again after " + time +
+          ". Your notes are saved locally.");
+}
+
 TEST(APIClassification, SuccessBodies) {
   EXPECT_EQ(classifyAPIResponse(answer(200, R"({"id":1,"name":"x"})")),
             nlohmann::json({{"id", 1}, {"name", "x"}}));
@@ -162,8 +213,9 @@ TEST(APIClassification, SuccessBodies) {
   for (const char* body : {"", "not json", "{\"id\":", "\"text\"", "42"}) {
     EXPECT_THROW(classifyAPIResponse(answer(200, body)), json::JsonSyntaxError) << body;
   }
-  // The body of a failure status is never read, however malformed.
+  // A failure body is only ever looked at for a secondary limit; malformed ones are harmless.
   EXPECT_EQ(failureOf(answer(404, "<html>")), std::string(kRepositoryAccessMessage));
+  EXPECT_EQ(failureOf(answer(403, "<html>")), std::string(kRepositoryAccessMessage));
 }
 
 TEST(GetJSON, SendsThroughTheClientsTransportAndPassesTransportFailuresOn) {

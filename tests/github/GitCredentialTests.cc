@@ -116,6 +116,7 @@ TEST_F(GitCredentialMode, AnswersGitHubRepositoryRequests) {
       "protocol=https\nhost=" + kHost + "\npath=octo/notes",
       "protocol=https\nhost=" + kHost + "\npath=Octo/Notes.git\nusername=someone\n",
       "protocol=https\nhost=GITHUB.COM\npath=octo/notes\n",
+      "protocol=https\nhost=" + kHost + "\npath=mona-cat_octo/notes.git\n",  // a managed user
       gitCurrent,
       gitCurrent + "wwwauth[]=Basic realm=\"GitHub\"\nwwwauth[]=Bearer\n",
   };

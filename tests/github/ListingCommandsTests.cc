@@ -69,6 +69,9 @@ TEST(ListingItems, RepositoryRules) {
       {with("archived", "true"), valid},
       {without("archived"), valid},
       {with("permissions", {{"push", false}}), valid},  // push is not looked at here
+      {with("full_name", "mona-cat_octo/notes"),        // a managed user's own repository
+       nlohmann::json{
+           {"defaultBranch", "main"}, {"private", true}, {"slug", "mona-cat_octo/notes"}}},
       {with("full_name", "o/n/x"), std::nullopt},
       {with("full_name", "o"), std::nullopt},
       {with("full_name", 5), std::nullopt},
@@ -181,6 +184,46 @@ TEST_F(DesktopTest, RepositoriesListing) {
   EXPECT_EQ(payload["items"][0]["slug"], "o/archived-null");
   EXPECT_EQ(payload["items"][1]["slug"], "o/r0");
   EXPECT_EQ(payload["items"][97]["slug"], "o/r96");
+}
+
+// GitHub may answer fewer entries than asked for and still link a next page; the Link header
+// is what says more exist. The next page is still asked for by number.
+TEST_F(DesktopTest, LinkHeaderAnnouncesMorePages) {
+  storeCredential(42);
+  const std::string base = std::string(config::apiBaseURL()) + "/user/installations/";
+  const std::string next = "<" + base + "1/repositories?per_page=100&page=3>; rel=\"next\", <" +
+                           base + "1/repositories?per_page=100&page=9>; rel=\"last\"";
+  const std::string lastOnly = "<" + base + "1/repositories?per_page=100&page=1>; rel=\"first\"";
+  const struct {
+    std::size_t count;
+    HTTPHeaders headers;
+    bool hasMore;
+  } cases[] = {
+      {30, {{"Link", next}}, true},
+      {99, {{"link", next}}, true},
+      {0, {{"Link", next}}, true},  // every entry of the page was hidden from the user
+      {100, {{"Link", lastOnly}}, true},
+      {99, {{"Link", lastOnly}}, false},
+      {99, {}, false},
+  };
+  for (const auto& c : cases) {
+    nlohmann::json repositories = nlohmann::json::array();
+    nlohmann::json installations = nlohmann::json::array();
+    for (std::size_t i = 0; i < c.count; ++i) {
+      repositories.push_back(repository("mona-cat_octo/r" + std::to_string(i)));
+      installations.push_back(installation(static_cast<std::int64_t>(i + 1), "mona-cat_octo"));
+    }
+    transport->respond(200, nlohmann::json{{"repositories", repositories}}.dump(), c.headers);
+    const nlohmann::json payload = repositoriesCommand(
+        context, {{"operation", "repositories"}, {"installation", 1}, {"page", 2}});
+    EXPECT_EQ(payload["hasMore"], c.hasMore) << c.count;
+    EXPECT_EQ(payload["items"].size(), c.count);
+    EXPECT_EQ(requestedPath(*transport), "/user/installations/1/repositories?per_page=100&page=2");
+
+    transport->respond(200, nlohmann::json{{"installations", installations}}.dump(), c.headers);
+    EXPECT_EQ(installationsCommand(context, {{"operation", "installations"}})["hasMore"], c.hasMore)
+        << c.count;
+  }
 }
 
 TEST_F(DesktopTest, InvalidInstallationFailsBeforeTheKeychain) {

@@ -73,7 +73,18 @@ TEST(RepositorySlug, PartRules) {
       {"owner/.", ""},
       {"owner/..", ""},
       {"owner/...", "owner/..."},
-      {"ow_ner/name", ""},
+      // Managed users' handles end in "_" and the enterprise's short code.
+      {"mona-cat_octo/notes", "mona-cat_octo/notes"},
+      {"_/_", "_/_"},
+      {"__/n", "__/n"},
+      {std::string(99, 'a') + "_/n", std::string(99, 'a') + "_/n"},
+      {std::string(100, '_') + "/n", std::string(100, '_') + "/n"},
+      {std::string(101, '_') + "/n", ""},
+      {"_/", ""},
+      {"_/.", ""},
+      {"_/..", ""},
+      {"mona-cat_octo/", ""},
+      {"ow.ner/name", ""},
       {"ow.ner/name", ""},
       {"owner/na me", ""},
       {"owner/n\u00e4me", ""},
@@ -87,6 +98,7 @@ TEST(RepositorySlug, PartRules) {
 TEST(RepositorySlug, WebAddresses) {
   expectCases({
       {kWeb + "/owner/name", "owner/name"},
+      {kWeb + "/mona-cat_octo/notes.git/", "mona-cat_octo/notes"},
       {kWeb + "/Owner/Name.git/", "Owner/Name"},
       {"https://" + upper(kHost) + "/owner/name.git", "owner/name"},
       {" " + kWeb + "/owner/name\n", "owner/name"},

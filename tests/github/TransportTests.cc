@@ -97,7 +97,7 @@ TEST_F(TransportTest, RefusesBadAddressesBeforeAnyConnection) {
   EXPECT_TRUE(github.requests().empty());
 
   // The same transport does reach the service with a good address.
-  EXPECT_EQ(transport.send(get(api("/user"))).response.statusCode, 404);
+  EXPECT_EQ(transport.send(get(api("/no-such-path"))).response.statusCode, 404);
   EXPECT_EQ(github.requests().size(), 1u);
 }
 
