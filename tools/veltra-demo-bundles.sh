@@ -49,5 +49,6 @@ for app in Pellow:com.pemberhollo.pellow Sorel:com.pemberhollo.sorel Kesta:com.p
   # A bundle that group or others may change is not genuine, whatever the umask made it.
   chmod -R go-w "$bundle"
 done
-chmod go-w "$out/apps"
+# Every folder above a bundle must be unwritable by others too (the demo's own folder is 0700).
+chmod go-w "$out" "$out/apps"
 echo "$out/apps: six signed suite apps; registry: $out/registry"

@@ -1,10 +1,10 @@
 // One path per bundle: resolved once, opened without following links, judged by who may change it.
 //
 //   const std::filesystem::path path = veltra::resolvedPath("apps/link/../Sorel.app");
-//   privatefiles::UniqueFd holder;
-//   privatefiles::UniqueFd bundle = veltra::openWithoutLinks(path, O_RDONLY | O_DIRECTORY, &holder);
-//   struct stat info;
-//   if (::fstat(holder.get(), &info) == 0 && veltra::safeHolder(info)) ...
+//   std::string problem;
+//   privatefiles::UniqueFd bundle =
+//       veltra::openInSafeFolders(path, O_RDONLY | O_DIRECTORY, nullptr, problem);
+//   if (!bundle) ... problem ...;   // "/srv/shared: writable by others"
 //
 // A path that runs through no symbolic link stays as it was written (made absolute), so that what
 // is shown is what the caller gave; the kernel reads its "." and ".." as the text does. A path that
@@ -18,6 +18,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "PrivateFiles/UniqueFd.h"
 
@@ -42,6 +44,14 @@ std::filesystem::path resolvedPath(const std::filesystem::path& path);
 privatefiles::UniqueFd openWithoutLinks(const std::filesystem::path& path, int flags,
                                         privatefiles::UniqueFd* parent = nullptr);
 
+// openWithoutLinks, where also every folder on the way, from "/" down to the one that holds the
+// last component, must pass folderFault, judged by fstat on the very descriptor the walk goes on
+// from (no second lookup of the path). A folder that fails gives an invalid descriptor with errno
+// EACCES and `problem` naming the folder and the fault ("/srv/shared: writable by others"); other
+// failures leave `problem` as it was, or name a folder that cannot be inspected.
+privatefiles::UniqueFd openInSafeFolders(const std::filesystem::path& path, int flags,
+                                         privatefiles::UniqueFd* parent, std::string& problem);
+
 // Opens `relative` below the open folder `folder` the same way, one component at a time.
 privatefiles::UniqueFd openBelow(int folder, const std::filesystem::path& relative, int flags,
                                  privatefiles::UniqueFd* parent = nullptr);
@@ -50,9 +60,11 @@ privatefiles::UniqueFd openBelow(int folder, const std::filesystem::path& relati
 // the real user or root, not writable by group or others, no setuid or setgid bit.
 bool sealedEntry(const struct stat& info);
 
-// Whether the folder holding a bundle lets only the caller or root rename or replace it: owned by
-// the real user or root and not writable by group or others, unless it is sticky (as /tmp is):
-// then only an entry's owner may move the entry, and the bundle's entries answer to sealedEntry.
-bool safeHolder(const struct stat& info);
+// The folder rule for every folder from a bundle up to "/": only the caller or root may rename or
+// replace what it holds. "" when the folder passes: owned by the real user or root and not
+// writable by group or others, unless it is sticky (as /tmp is), where only an entry's owner may
+// move the entry and the next folder down answers to this rule. Otherwise a short reason: "not a
+// folder", "owned by another user", "writable by others" or "writable by group".
+std::string_view folderFault(const struct stat& info);
 
 }  // namespace veltra

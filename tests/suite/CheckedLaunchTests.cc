@@ -239,6 +239,43 @@ TEST_F(CheckedLaunch, SwappedBundlesNeverStartTheFake) {
   }
 }
 
+// shared/ is writable by everyone and holds root's apps/ (0755) with the genuine apps. Another
+// account keeps exchanging apps/ with a folder of its own, laid out alike, while the helper checks
+// and launches Sorel. An app finds its own files by its path after it starts, and at that moment
+// the path may lead into the other account's tree: nothing below shared/ may count as genuine.
+TEST_F(CheckedLaunch, AnAncestorOthersCanSwapHoldsNothingGenuine) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a second account needs root";
+  constexpr uid_t kNobody = 65534;
+  fs::permissions(dir.path(), fs::perms(0711));
+  const fs::path shared = dir / "shared";
+  const fs::path apps = shared / "apps";
+  install(apps, "Pellow", kPellow);
+  install(apps, "Sorel", kSorel);  // reports, in <holder>/reports, where it found itself
+  fs::create_directory(apps / "reports");
+  const fs::path theirs = shared / "theirs";
+  install(theirs, "Pellow", kPellow);
+  installScript(theirs, "Sorel", kSorel, "fake", false);
+  fs::create_directory(theirs / "reports");
+  giveAwayAll(theirs);
+  fs::permissions(apps, fs::perms(0755));
+  fs::permissions(shared, fs::perms(0777));
+
+  const pid_t swapper = startSwapping(shared, "apps", "theirs", kNobody);
+  int started = 0;
+  for (int run = 0; run < 150; ++run) {
+    started += helper(apps / "Pellow.app", {"--launch-destination", kSorel}).status == 0;
+  }
+  ::kill(swapper, SIGKILL);
+  int status = 0;
+  ::waitpid(swapper, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status)) << "the swapper stopped early";
+
+  EXPECT_EQ(started, 0) << "a folder that others can write lies above the bundle";
+  EXPECT_EQ(launched(), "");
+  EXPECT_EQ(test::processesRunningFrom(shared).size(), 0u);
+  EXPECT_TRUE(fs::is_empty(apps / "reports") && fs::is_empty(theirs / "reports"));
+}
+
 TEST_F(CheckedLaunch, AGenuineCopyOwnedByAnotherUserIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "giving files away needs root";
   const fs::path apps = dir / "apps";
