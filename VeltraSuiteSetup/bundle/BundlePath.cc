@@ -92,8 +92,14 @@ UniqueFd openFromRoot(const fs::path& path, int flags, UniqueFd* parent, std::st
 }  // namespace
 
 fs::path absolutePath(const fs::path& path) {
-  std::string text = fs::absolute(path).string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  // Dropping "." and empty components changes nothing that is opened here (openWithoutLinks reads
+  // a path lexically); ".." after a link means the link target's parent to the kernel, so it stays.
+  std::string text = "/";
+  for (const fs::path& part : fs::absolute(path).relative_path()) {
+    if (part.empty() || part == ".") continue;
+    if (text.size() > 1) text += '/';
+    text += part.string();
+  }
   return text;
 }
 
@@ -115,7 +121,8 @@ fs::path resolvedPath(const fs::path& path) {
       return absolutePath(keepLast ? physical / last : physical);
     }
   }
-  return absolute;
+  // Without a link, ".." reads as the text does; openWithoutLinks opens this same form.
+  return absolutePath(absolute.lexically_normal());
 }
 
 UniqueFd openWithoutLinks(const fs::path& path, int flags, UniqueFd* parent) {

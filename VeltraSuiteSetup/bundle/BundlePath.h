@@ -6,8 +6,8 @@
 //       veltra::openInSafeFolders(path, O_RDONLY | O_DIRECTORY, nullptr, problem);
 //   if (!bundle) ... problem ...;   // "/srv/shared: writable by others"
 //
-// A path that runs through no symbolic link stays as it was written (made absolute), so that what
-// is shown is what the caller gave; the kernel reads its "." and ".." as the text does. A path that
+// A path that runs through no symbolic link is made absolute and lexically normal, which is how
+// the kernel reads its "." and ".." then, so that what is shown is what is opened. A path that
 // runs through a link is resolved to its physical form once, and only that form is used from then
 // on: it names the object that was checked, listed, matched against running copies and started.
 // The bundle itself is never followed if it is a link, and openWithoutLinks refuses a link that
@@ -25,21 +25,23 @@
 
 namespace veltra {
 
-// The absolute form of `path` (relative to the working directory) without trailing "/"; nothing is
-// resolved. Also declared, for the library's users, in Discovery.h.
+// The absolute form of `path` (relative to the working directory) without "." components, repeated
+// "/" or a trailing "/"; ".." and links stay as written. Also declared, for the library's users,
+// in Discovery.h.
 std::filesystem::path absolutePath(const std::filesystem::path& path);
 
-// absolutePath(path) when none of its existing components is a symbolic link; otherwise the
-// physical path of the folder that holds the last component (links resolved, "." and ".."
-// removed, a part that does not exist taken as written) joined with that last component as it
-// is, so that a last component that is a link stays one, for openWithoutLinks to refuse. When the
-// links cannot be resolved the absolute path is returned, which openWithoutLinks then refuses.
+// absolutePath(path) lexically normalised ("a/b/.." is "a") when none of its existing components
+// is a symbolic link; otherwise the physical path of the folder that holds the last component
+// (links resolved, "." and ".." removed, a part that does not exist taken as written) joined with
+// that last component as it is, so that a last component that is a link stays one, for
+// openWithoutLinks to refuse. When the links cannot be resolved the absolute path is returned,
+// which openWithoutLinks then refuses.
 std::filesystem::path resolvedPath(const std::filesystem::path& path);
 
 // Opens the absolute `path` from "/" one component at a time without following any symbolic link:
 // each folder on the way with O_PATH, the last component with `flags` | O_NOFOLLOW | O_CLOEXEC.
-// "." and ".." are taken as the text reads them (resolvedPath keeps them only where no link
-// precedes them). `parent`, when given, receives the folder holding the last component. Returns an
+// "." and ".." are taken lexically, as the text reads them (a resolvedPath holds none).
+// `parent`, when given, receives the folder holding the last component. Returns an
 // invalid descriptor with errno set on failure (ELOOP or ENOTDIR for a link on the way).
 privatefiles::UniqueFd openWithoutLinks(const std::filesystem::path& path, int flags,
                                         privatefiles::UniqueFd* parent = nullptr);
