@@ -322,7 +322,7 @@ done
 # ---- suite-setup-helper --available, six apps, shared mode --------------------------------------
 suite=$work/suite
 "$root/tools/veltra-demo-bundles.sh" "$build" "$suite" >/dev/null
-mkdir -p "$suite/home"
+mkdir -p -m 700 "$suite/home"  # above the bundles: writable by nobody else, whatever the umask
 mv "$suite/apps" "$suite/home/Applications"
 registry=$suite/home/Library/VeltraIntegration/registry/v1
 mkdir -p -m 700 "$suite/home/Library" "$suite/home/Library/VeltraIntegration" \

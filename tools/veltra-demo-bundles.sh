@@ -23,6 +23,8 @@ executable=$build/bin/veltra-test-app
 mkdir -p "$out/pki" "$out/apps"
 mkdir -p -m 700 "$out/registry"
 out=$(cd "$out" && pwd)
+# Every folder above a bundle must be unwritable by others too, whatever the umask made it.
+chmod go-w "$out" "$out/apps"
 pki=$out/pki
 if [ ! -f "$pki/signing.pem" ]; then
   openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
@@ -45,9 +47,9 @@ for app in Pellow:com.pemberhollo.pellow Sorel:com.pemberhollo.sorel Kesta:com.p
   printf '{"CFBundleIdentifier":"%s","CFBundleExecutable":"%s"}' "$id" "$name" > "$bundle/Contents/Info.json"
   cp "$executable" "$bundle/Contents/MacOS/$name"
   printf '%s demo bundle\n' "$name" > "$bundle/Contents/Resources/about.txt"
-  "$build/bin/veltra-codesign" --key "$pki/signing.key" --cert "$pki/signing.pem" "$bundle"
-  # A bundle that group or others may change is not genuine, whatever the umask made it.
+  # A bundle that group or others may change is not genuine, whatever the umask made it, and
+  # veltra-codesign checks what it signed.
   chmod -R go-w "$bundle"
+  "$build/bin/veltra-codesign" --key "$pki/signing.key" --cert "$pki/signing.pem" "$bundle"
 done
-chmod go-w "$out/apps"
 echo "$out/apps: six signed suite apps; registry: $out/registry"

@@ -184,25 +184,42 @@ bool SignatureVerifier::verify(const fs::path& url, std::string_view bundleId,
 
 std::optional<SealedBundle> SignatureVerifier::check(const fs::path& url, std::string_view bundleId,
                                                      std::string_view team) const {
+  std::string problem;
+  return check(url, bundleId, team, problem);
+}
+
+std::optional<SealedBundle> SignatureVerifier::check(const fs::path& url, std::string_view bundleId,
+                                                     std::string_view team,
+                                                     std::string& problem) const {
   const ErrorQueueCleaner cleaner;
+  problem.clear();
   try {
     // One path from here on: the one resolved now is what is opened, checked and reported.
     fs::path path = resolvedPath(url);
     const auto target = locate(path);
-    if (!target) return std::nullopt;
-    UniqueFd holder;
-    UniqueFd bundle = openWithoutLinks(target->bundle, O_RDONLY | O_DIRECTORY, &holder);
-    struct stat holderInfo {};
-    if (!bundle || ::fstat(holder.get(), &holderInfo) != 0 || !safeHolder(holderInfo)) {
+    if (!target) {
+      problem = path.string() + ": not a bundle or a file in one";
       return std::nullopt;
     }
+    // Every folder above the bundle, not only its holder: an app finds its own files relative to
+    // its folder after it starts, and whoever can swap a folder on the way chooses those files.
+    UniqueFd bundle = openInSafeFolders(target->bundle, O_RDONLY | O_DIRECTORY, nullptr, problem);
+    if (!bundle) {
+      if (problem.empty()) problem = target->bundle.string() + ": cannot open";
+      return std::nullopt;
+    }
+    // The reason for the quieter refusals below; the others name their own.
+    problem = "the signature is unreadable or malformed";
     struct stat manifestInfo {};
     struct stat signatureInfo {};
     const UniqueFd manifest =
         openSignatureFile(bundle.get(), kManifestPath, kMaxManifestSize, manifestInfo);
     const UniqueFd signatureFile =
         openSignatureFile(bundle.get(), kSignaturePath, kMaxSignatureSize, signatureInfo);
-    if (!manifest || !signatureFile) return std::nullopt;
+    if (!manifest || !signatureFile) {
+      problem = "signature files missing or open to others";
+      return std::nullopt;
+    }
     const auto signatureBytes =
         readAll(signatureFile.get(), static_cast<std::size_t>(signatureInfo.st_size));
     if (!signatureBytes) return std::nullopt;
@@ -224,6 +241,7 @@ std::optional<SealedBundle> SignatureVerifier::check(const fs::path& url, std::s
     // The chain is checked below against our store alone, with validity times ignored.
     if (CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr,
                    CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1) {
+      problem = "the signature does not verify over the manifest";
       return std::nullopt;
     }
     const std::unique_ptr<STACK_OF(X509), ShallowStackFree> signers(CMS_get0_signers(cms.get()));
@@ -240,10 +258,16 @@ std::optional<SealedBundle> SignatureVerifier::check(const fs::path& url, std::s
                                     ? X509_V_FLAG_NO_CHECK_TIME | X509_V_FLAG_PARTIAL_CHAIN
                                     : X509_V_FLAG_NO_CHECK_TIME);
     X509_VERIFY_PARAM_set_auth_level(parameters, kChainSecurityLevel);
-    if (X509_verify_cert(context.get()) != 1) return std::nullopt;
+    if (X509_verify_cert(context.get()) != 1) {
+      problem = "the signer does not chain to a trusted anchor";
+      return std::nullopt;
+    }
 
     // 2. A code-signing certificate of the team.
-    if (!isCodeSigningLeaf(leaf, team)) return std::nullopt;
+    if (!isCodeSigningLeaf(leaf, team)) {
+      problem = "the signer is not a code-signing certificate of the team";
+      return std::nullopt;
+    }
 
     // 3. Signed for this app. The manifest is read again from the same descriptor; only its
     // owner or root could have changed it in between (openSignatureFile judged it), and either
@@ -251,17 +275,22 @@ std::optional<SealedBundle> SignatureVerifier::check(const fs::path& url, std::s
     if (::lseek(manifest.get(), 0, SEEK_SET) != 0) return std::nullopt;
     const auto index =
         ManifestIndex::read(manifest.get(), static_cast<std::size_t>(manifestInfo.st_size));
-    if (!index || index->identifier() != bundleId) return std::nullopt;
+    if (!index || index->identifier() != bundleId) {
+      problem = "the manifest is not signed for this app";
+      return std::nullopt;
+    }
     if (target->requiredFile && index->find(*target->requiredFile) == nullptr) {
+      problem = *target->requiredFile + ": not sealed";
       return std::nullopt;
     }
 
     // 4. Nothing added, removed, changed, linked or open to others.
-    std::string problem;
     auto sealed = checkSeal(std::move(bundle), *index, problem);
     if (!sealed) return std::nullopt;
+    problem.clear();
     return SealedBundle{std::move(path), std::move(sealed->info), std::move(sealed->executable)};
   } catch (...) {
+    problem = "the check failed";
     return std::nullopt;
   }
 }

@@ -7,8 +7,8 @@
 //   std::optional<veltra::SealedBundle> app = verifier->check(path, bundleId, team);
 //   if (app) ... app->executable ...;     // the main executable exactly as it was hashed
 //
-// The path is resolved once (BundlePath.h) and the bundle opened without following links; the
-// folder that holds it must pass safeHolder. Then, in this order (cheapest first): the CMS
+// The path is resolved once (BundlePath.h) and the bundle opened without following links; every
+// folder from "/" down to the one that holds it must pass folderFault. Then, in this order (cheapest first): the CMS
 // signature verifies over the manifest bytes with a store holding only the anchors
 // (intermediates from the signature, validity times not checked) using SHA-256 or stronger for
 // the message digest, the signature and the certificates; the signer has extended key usage
@@ -55,6 +55,10 @@ class SignatureVerifier {
   // Never throws; every failure gives nullopt.
   std::optional<SealedBundle> check(const std::filesystem::path& url, std::string_view bundleId,
                                     std::string_view team) const;
+  // The same, and on failure `problem` says in a few words why, for a trace (for a folder on the
+  // way, which one and what is wrong with it: "/srv/shared: writable by others"); "" on success.
+  std::optional<SealedBundle> check(const std::filesystem::path& url, std::string_view bundleId,
+                                    std::string_view team, std::string& problem) const;
   // Whether check() succeeds.
   bool verify(const std::filesystem::path& url, std::string_view bundleId,
               std::string_view team) const;

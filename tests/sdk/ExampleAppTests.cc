@@ -35,6 +35,8 @@ class SorelExample : public testing::Test {
     fs::permissions(folder_.path(), fs::perms::owner_all);
     // The suite apps of this user, and the registry folder all of them share.
     fs::create_directories(apps_);
+    // Every folder above a bundle must be unwritable by others, whatever the umask made it.
+    fs::permissions(home_, fs::perms::owner_all);
     fs::copy(fs::path(VELTRA_SOREL_BUILD_DIR) / "Sorel.app", apps_ / "Sorel.app",
              fs::copy_options::recursive);
     sign(apps_ / "Sorel.app");

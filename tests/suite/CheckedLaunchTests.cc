@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -106,10 +107,10 @@ TEST_F(CheckedLaunch, ThePathGivenIsTheOneCheckedListedAndStarted) {
   };
   const std::vector<Case> cases{
       {"Plain", good / "Pellow.app", {"Sorel " + (good / "Sorel.app").string()}, 0, "genuine\n"},
-      // Without a link the path is shown as it was given.
+      // Without a link, "." and ".." read as the text does: the path is shown lexically normal.
       {"DotDotWithoutLink",
-       good / "plain/../Pellow.app",
-       {"Sorel " + (good / "plain/../Sorel.app").string()},
+       good / "plain/.././/Pellow.app",
+       {"Sorel " + (good / "Sorel.app").string()},
        0,
        "genuine\n"},
       // Through a linked folder: the physical path.
@@ -182,6 +183,20 @@ pid_t startSwapping(const fs::path& folder, const std::string& a, const std::str
   }
 }
 
+// How many of `runs` calls of `attempt` succeed while `a` and `b` of `folder` trade places.
+int successesWhileSwapping(const fs::path& folder, const std::string& a, const std::string& b,
+                           std::optional<uid_t> user, int runs,
+                           const std::function<bool()>& attempt) {
+  const pid_t swapper = startSwapping(folder, a, b, user);
+  int succeeded = 0;
+  for (int run = 0; run < runs; ++run) succeeded += attempt() ? 1 : 0;
+  ::kill(swapper, SIGKILL);
+  int status = 0;
+  ::waitpid(swapper, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status)) << "the swapper stopped early";
+  return succeeded;
+}
+
 void giveAwayAll(const fs::path& path) {
   testkit::giveAway(path);
   for (const auto& entry : fs::recursive_directory_iterator(path)) testkit::giveAway(entry.path());
@@ -215,17 +230,11 @@ TEST_F(CheckedLaunch, SwappedBundlesNeverStartTheFake) {
     fs::permissions(apps, c.folderMode);
     fs::remove(marker);
 
-    const pid_t swapper =
-        startSwapping(apps, "Sorel.app", "Fake.app",
-                      c.attackerIsAnotherUser ? std::optional(kNobody) : std::nullopt);
-    int started = 0;
-    for (int run = 0; run < 200; ++run) {
-      started += helper(apps / "Pellow.app", {"--launch-destination", kSorel}).status == 0;
-    }
-    ::kill(swapper, SIGKILL);
-    int status = 0;
-    ::waitpid(swapper, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status)) << c.name << ": the swapper stopped early";
+    const int started = successesWhileSwapping(
+        apps, "Sorel.app", "Fake.app",
+        c.attackerIsAnotherUser ? std::optional(kNobody) : std::nullopt, 200, [&] {
+          return helper(apps / "Pellow.app", {"--launch-destination", kSorel}).status == 0;
+        });
 
     const std::string words = launched();
     EXPECT_EQ(words.find("fake"), std::string::npos) << c.name << ": " << words;
@@ -237,6 +246,39 @@ TEST_F(CheckedLaunch, SwappedBundlesNeverStartTheFake) {
       EXPECT_EQ(started, 0) << c.name << ": a folder others can write holds nothing genuine";
     }
   }
+}
+
+// shared/ is writable by everyone and holds root's apps/ (0755) with the genuine apps. Another
+// account keeps exchanging apps/ with a folder of its own, laid out alike, while the helper checks
+// and launches Sorel. An app finds its own files by its path after it starts, and at that moment
+// the path may lead into the other account's tree: nothing below shared/ may count as genuine.
+TEST_F(CheckedLaunch, AnAncestorOthersCanSwapHoldsNothingGenuine) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a second account needs root";
+  constexpr uid_t kNobody = 65534;
+  fs::permissions(dir.path(), fs::perms(0711));
+  const fs::path shared = dir / "shared";
+  const fs::path apps = shared / "apps";
+  install(apps, "Pellow", kPellow);
+  install(apps, "Sorel", kSorel);  // reports, in <holder>/reports, where it found itself
+  fs::create_directory(apps / "reports");
+  const fs::path theirs = shared / "theirs";
+  install(theirs, "Pellow", kPellow);
+  installScript(theirs, "Sorel", kSorel, "fake", false);
+  fs::create_directory(theirs / "reports");
+  giveAwayAll(theirs);
+  fs::permissions(apps, fs::perms(0755));
+  fs::permissions(shared, fs::perms(0777));
+
+  // Refused before the other account does anything: what shared/ allows decides, not luck.
+  EXPECT_EQ(helper(apps / "Pellow.app", {"--launch-destination", kSorel}).status, 1);
+  const int started = successesWhileSwapping(shared, "apps", "theirs", kNobody, 150, [&] {
+    return helper(apps / "Pellow.app", {"--launch-destination", kSorel}).status == 0;
+  });
+
+  EXPECT_EQ(started, 0) << "a folder that others can write lies above the bundle";
+  EXPECT_EQ(launched(), "");
+  EXPECT_EQ(test::processesRunningFrom(shared).size(), 0u);
+  EXPECT_TRUE(fs::is_empty(apps / "reports") && fs::is_empty(theirs / "reports"));
 }
 
 TEST_F(CheckedLaunch, AGenuineCopyOwnedByAnotherUserIsRefused) {

@@ -109,5 +109,55 @@ TEST_F(HelperRun, InvalidUtf8IsRefusedByTheWriter) {
       fake.platform));
 }
 
+// Changes the working folder for one scope (the command layer makes relative paths absolute
+// against it).
+class WorkingFolder {
+ public:
+  explicit WorkingFolder(const fs::path& folder) : previous_(fs::current_path()) {
+    fs::current_path(folder);
+  }
+  ~WorkingFolder() { fs::current_path(previous_); }
+  WorkingFolder(const WorkingFolder&) = delete;
+  WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+ private:
+  fs::path previous_;
+};
+
+// Sibling paths are printed absolute and lexically normal however "--app" and "--registry" are
+// spelled; the shared registry is recognised through dot components too.
+TEST_F(HelperRun, PrintedPathsAreNormalWhateverTheSpelling) {
+  const fs::path shared = dir / "VeltraIntegration/registry/v1";
+  fs::create_directories(shared);
+  fs::permissions(shared, fs::perms::owner_all);
+  fs::create_directory(apps);  // the working folder of the first case
+  fake.verifier.add("/Applications/Sorel.app", "com.pemberhollo.sorel");
+  const std::string d = dir.path().string();
+  struct Case {
+    const char* name;
+    fs::path workingFolder;
+    std::string app;
+    std::string registry;
+    std::string sorel;
+  };
+  const std::vector<Case> cases{
+      {"RelativeApp", apps, "./Pellow.app", registry.string(), d + "/apps/Sorel.app"},
+      {"DotsAndSlashes", "/", d + "/./apps//./Pellow.app/", registry.string(),
+       d + "/apps/Sorel.app"},
+      {"RelativeRegistryWithDots", dir.path(), "apps/Pellow.app", "./registry/.",
+       d + "/apps/Sorel.app"},
+      {"SharedRegistryWithDots", dir.path(), "./apps/Pellow.app",
+       "VeltraIntegration/./registry//v1/.", "/Applications/Sorel.app"},
+  };
+  for (const Case& c : cases) {
+    const WorkingFolder here(c.workingFolder);
+    const auto answer =
+        H::run({"suite-setup-helper", "--app", c.app, "--registry", c.registry, "--available"},
+               fake.platform);
+    const auto listed = nlohmann::json::parse(answer.value_or("{\"apps\":[]}")).at("apps");
+    EXPECT_EQ(listed.size() == 1 ? listed[0].at("path") : listed, c.sorel) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace veltra

@@ -40,9 +40,10 @@ struct CheckedInstalledApp {
   std::shared_ptr<const CheckedApp> checked;
 };
 
-// The absolute form of `path` (relative to the working directory) without trailing "/". Nothing
-// is resolved: "." and ".." and symbolic links stay as written. (The code-signature check
-// resolves a path that runs through a link once; discovery lists the path it checked.)
+// The absolute form of `path` (relative to the working directory) without "." components,
+// repeated "/" or a trailing "/". Nothing is resolved: ".." and symbolic links stay as written.
+// (The code-signature check resolves a path that runs through a link once, and makes one without
+// a link lexically normal; discovery lists the path it checked.)
 std::filesystem::path absolutePath(const std::filesystem::path& path);
 
 // Whether `registry` is the suite's shared registry folder: its path ends with
