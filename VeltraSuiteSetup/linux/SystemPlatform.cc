@@ -1,5 +1,6 @@
 // The real services of this machine, for the operations' overloads without a platform.
 
+#include "Session/Trace.h"
 #include "VeltraSuiteSetup/Catalogue.h"
 #include "VeltraSuiteSetup/bundle/CodeSignature.h"
 #include "VeltraSuiteSetup/linux/LinuxMainBundle.h"
@@ -28,11 +29,25 @@ class SignatureCodeVerifier final : public CodeVerifier {
   std::shared_ptr<const CheckedApp> check(const std::filesystem::path& url,
                                           std::string_view bundleId) override {
     // The catalogue comes first, as in VeltraSuiteSetup::verified: no disk access otherwise.
-    if (!VeltraSuiteSetup::isCatalogueApp(bundleId)) return nullptr;
+    if (!VeltraSuiteSetup::isCatalogueApp(bundleId)) {
+      pellow::trace::line(
+          "bundle", url.string() + ": " + std::string(bundleId) + " is not an app of the suite");
+      return nullptr;
+    }
     const SignatureVerifier* verifier = SignatureVerifier::builtIn();
-    if (verifier == nullptr) return nullptr;
-    auto sealed = verifier->check(url, bundleId, VeltraSuiteSetup::team());
-    if (!sealed) return nullptr;
+    if (verifier == nullptr) {
+      pellow::trace::line("bundle", "the built-in trust anchor cannot be read");
+      return nullptr;
+    }
+    std::string problem;
+    auto sealed = verifier->check(url, bundleId, VeltraSuiteSetup::team(), problem);
+    if (!sealed) {
+      pellow::trace::line("bundle", "refused " + url.string() + " as " + std::string(bundleId) +
+                                        ": " + (problem.empty() ? "not genuine" : problem));
+      return nullptr;
+    }
+    pellow::trace::line("bundle",
+                        "genuine " + sealed->path.string() + " (" + std::string(bundleId) + ")");
     return std::make_shared<SealedApp>(std::move(*sealed));
   }
 };
