@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "TextKit/JsonText.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 
 namespace veltra {
@@ -67,15 +68,7 @@ std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>
            {"running", S::isRunning(entry.bundleId, entry.path, isolated, platform)}});
     }
     // Throws on text that is not valid UTF-8: the writer refuses the object.
-    const std::string dumped = nlohmann::json{{"apps", std::move(entries)}}.dump();
-    // A "/" can only stand inside a JSON string, so escaping every one in the text is exact.
-    std::string answer;
-    answer.reserve(dumped.size() + 16);
-    for (const char c : dumped) {
-      if (c == '/') answer += '\\';
-      answer += c;
-    }
-    return answer;
+    return textkit::escapingSlashes(nlohmann::json{{"apps", std::move(entries)}}.dump());
   } catch (...) {
     return std::nullopt;
   }
