@@ -28,7 +28,7 @@ define require_anchor
 	fi
 endef
 
-.PHONY: all deps test test-sanitize test-tsan fuzz demo bench install package format clean
+.PHONY: all deps test test-sanitize test-tsan fuzz demo bench dev-identity install package format clean
 
 # The development build (preset dev), which test, demo and bench share.
 define build_dev
@@ -75,6 +75,15 @@ bench: deps
 	@scripts/install-deps.sh --bench
 	$(build_dev)
 	bench/run.sh $(BUILD)
+
+# A development signing identity of team TEAM under the development anchor of build/ (which
+# the dev preset makes when it configures): OUT/team.key, team.pem, chain.pem and root.pem, for
+# signing app bundles that this build's suite-setup-helper accepts (tools/veltra-dev-identity.sh).
+TEAM ?= K4TQ7WMX2P
+OUT  ?= $(BUILD)/dev-identity
+dev-identity: deps
+	cmake --preset dev $(WERROR)
+	tools/veltra-dev-identity.sh $(BUILD)/veltra-dev-anchor $(TEAM) $(OUT)
 
 # The GitHub library compiles in where the modules are installed, so the prefix is given when
 # the build is configured.

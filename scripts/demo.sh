@@ -350,7 +350,7 @@ suite="$work/suite"
 apps="$suite/apps" registry="$suite/registry"
 note "Each bundle is signed by veltra-codesign with a code-signing certificate of the suite \
 team, issued by this build's development trust anchor ($anchor):"
-shown_command veltra-codesign --key signing.key --cert signing.pem "\$DEMO/suite/apps/Sorel.app"
+shown_command veltra-codesign --key team.key --cert team.pem "\$DEMO/suite/apps/Sorel.app"
 note "A bundle, its manifest and the detached CMS signature over the manifest:"
 (cd "$apps" && find Sorel.app | sort) | show
 python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1])), indent=2))' \
@@ -447,9 +447,9 @@ runs the background reconcile with an executor that puts reconcile on the GTK ma
   shared="$HOME/.local/share/VeltraIntegration/registry/v1"
   (umask 077 && mkdir -p "$shared" "$HOME/Applications")
   cp -R "$work/sorel-build/Sorel.app" "$apps/Pellow.app" "$HOME/Applications/"
-  shown_command veltra-codesign --key signing.key --cert signing.pem --anchor anchor.pem \
+  shown_command veltra-codesign --key team.key --cert team.pem --anchor anchor.pem \
     "\$DEMO/home/Applications/Sorel.app"
-  "$sdk/bin/veltra-codesign" --key "$suite/pki/signing.key" --cert "$suite/pki/signing.pem" \
+  "$sdk/bin/veltra-codesign" --key "$suite/pki/team.key" --cert "$suite/pki/team.pem" \
     --anchor "$anchor/anchor.pem" "$HOME/Applications/Sorel.app" ||
     fail "veltra-codesign could not sign Sorel"
   note "The registry is now the one all suite apps of this user share, \
