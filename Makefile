@@ -42,16 +42,17 @@ all: deps
 deps:
 	@scripts/install-deps.sh
 
+# After the run, the reason of each skipped test (ctest's summary says only "(Skipped)").
 test: deps
 	$(build_dev)
-	ctest --preset dev -j $(JOBS)
+	ctest --preset dev -j $(JOBS); status=$$?; scripts/test-skips.py $(BUILD); exit $$status
 
 # AddressSanitizer and UndefinedBehaviorSanitizer over every test but those labelled
 # no-sanitize or gtk (preset asan).
 test-sanitize: deps
 	cmake --preset asan $(WERROR)
 	cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS); status=$$?; scripts/test-skips.py $(ASAN_BUILD); exit $$status
 
 # ThreadSanitizer over the tests where processes and threads meet: the credential lock and the
 # renewal under it, the consent store under concurrent writers, and the suite bootstrap (preset
@@ -59,7 +60,7 @@ test-sanitize: deps
 test-tsan: deps
 	cmake --preset tsan $(WERROR)
 	cmake --build --preset tsan -j $(JOBS)
-	ctest --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS); status=$$?; scripts/test-skips.py $(TSAN_BUILD); exit $$status
 
 # libFuzzer targets (clang, ASan + UBSan), each run FUZZ_SECONDS on its seeds (fuzz/run.sh).
 fuzz: deps
