@@ -9,12 +9,15 @@ namespace textkit {
 
 ReadResult readAll(int fd, std::size_t limit, std::size_t sizeHint) {
   constexpr std::size_t kFirstBuffer = 4096;
+  // The hint sizes the first buffer only up to here: it is what fstat said, not a promise.
+  constexpr std::size_t kLargestFirstBuffer = std::size_t{1} << 20;
   // One byte past the expected size, so that the end of the file is seen without growing; the
   // buffer never grows past limit + 1, the byte that proves the file too long.
   const std::size_t cap = limit == static_cast<std::size_t>(-1) ? limit : limit + 1;
   ReadResult result;
   std::string& bytes = result.bytes;
-  bytes.resize(std::min(cap, std::max(sizeHint, kFirstBuffer - 1) + 1));
+  const std::size_t first = std::clamp(sizeHint, kFirstBuffer - 1, kLargestFirstBuffer - 1);
+  bytes.resize(first < cap ? first + 1 : cap);
   std::size_t used = 0;
   while (true) {
     if (used == bytes.size()) {
@@ -22,7 +25,7 @@ ReadResult readAll(int fd, std::size_t limit, std::size_t sizeHint) {
         result.status = ReadStatus::tooLong;
         return result;
       }
-      bytes.resize(std::min(cap, bytes.size() * 2));
+      bytes.resize(bytes.size() > cap / 2 ? cap : bytes.size() * 2);
     }
     const ssize_t got = ::read(fd, bytes.data() + used, bytes.size() - used);
     if (got < 0) {

@@ -26,7 +26,8 @@ struct ReadResult {
 
 // Reads `fd` from its offset to its end, through short reads and EINTR. `sizeHint` (the size
 // fstat gave, for instance) sizes the first buffer, so that a file that did not change is read
-// with one read() and one that returns its end. Never holds more than limit + 1 bytes.
+// with one read() and one that returns its end (the first buffer holds at most 1 MiB whatever the
+// hint; a larger file grows it). Never holds more than limit + 1 bytes.
 ReadResult readAll(int fd, std::size_t limit, std::size_t sizeHint = 0);
 
 }  // namespace textkit

@@ -149,6 +149,8 @@ TEST(TextKitRead, AtBelowAndPastTheLimit) {
       {100000, 100000, 0, ReadStatus::complete, 100000},  // grows the buffer several times
       {100001, 100000, 0, ReadStatus::tooLong, 100001},
       {70000, static_cast<std::size_t>(-1), 1, ReadStatus::complete, 70000},
+      {10, 100, static_cast<std::size_t>(-1), ReadStatus::complete, 10},  // a hint past any size
+      {10, static_cast<std::size_t>(-1), static_cast<std::size_t>(-1), ReadStatus::complete, 10},
   };
   for (const Case& c : cases) {
     const UniqueFd fd = memoryFile(c.size);
