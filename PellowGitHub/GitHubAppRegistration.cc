@@ -7,9 +7,9 @@
 
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/support/GitHubConfig.h"
-#include "PellowGitHub/support/PercentEncoding.h"
 #include "PellowGitHub/support/UTF8.h"
 #include "PellowGitHub/support/UnicodeText.h"
+#include "TextKit/PercentEncoding.h"
 
 namespace pellow {
 namespace {
@@ -76,7 +76,7 @@ std::string GitHubAppRegistration::installationURL() const {
   url += "/apps/";
   // Validation left only letters, marks, numbers and "-" "_" "." in the slug: its ASCII bytes
   // need no encoding, the bytes of other letters do.
-  url += percentEncode(slug_, [](unsigned char c, std::size_t) { return c < 0x80; });
+  url += textkit::percentEncode(slug_, [](unsigned char c, std::size_t) { return c < 0x80; });
   url += "/installations/new";
   return url;
 }

@@ -5,10 +5,12 @@
 
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/api/AuthorizationWire.h"
+#include "PellowGitHub/api/GitHubAPI.h"
 #include "PellowGitHub/support/Cancellation.h"
 #include "PellowGitHub/support/GitHubConfig.h"
-#include "PellowGitHub/support/PercentEncoding.h"
 #include "PellowGitHub/support/UnicodeText.h"
+#include "TextKit/AsciiCase.h"
+#include "TextKit/PercentEncoding.h"
 
 namespace pellow {
 namespace {
@@ -19,7 +21,6 @@ constexpr std::string_view kDeviceCodePath = "/login/device/code";
 constexpr std::string_view kTokenPath = "/login/oauth/access_token";
 constexpr std::string_view kDeviceGrantType = "urn:ietf:params:oauth:grant-type:device_code";
 constexpr std::string_view kUserAgent = "Pellow-iOS";
-constexpr std::string_view kAPIVersion = "2026-03-10";
 constexpr std::chrono::milliseconds kRequestTimeout{60'000};
 
 // RFC 3986's unreserved characters.
@@ -45,14 +46,6 @@ bool isUserCode(std::string_view text) {
   return true;
 }
 
-std::string lowercased(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
-
 double seconds(std::int64_t value) { return static_cast<double>(value); }
 
 }  // namespace
@@ -63,7 +56,7 @@ std::string GitHubAuthorization::formBody(const FormFields& fields) {
     if (!body.empty()) body += '&';
     body += key;
     body += '=';
-    body += percentEncode(value, keepsUnreserved);
+    body += textkit::percentEncode(value, keepsUnreserved);
   }
   return body;
 }
@@ -145,7 +138,7 @@ PollResult GitHubAuthorization::poll(const DeviceCode& code, Date now) const {
 GitHubCredential GitHubAuthorization::makeCredential(const TokenResponse& token,
                                                      std::string_view clientID, Date now) {
   if (!token.accessToken || token.accessToken->empty() || !token.tokenType ||
-      lowercased(*token.tokenType) != "bearer") {
+      textkit::lowercasedASCII(*token.tokenType) != "bearer") {
     throw PellowError(messages::kNoAccessToken);
   }
   if (token.expiresIn) {

@@ -17,6 +17,7 @@
 #include "PrivateFiles/PrivateFile.h"
 #include "PrivateFiles/PrivateFolder.h"
 #include "PrivateFiles/UniqueFd.h"
+#include "TextKit/BoundedRead.h"
 #include "VeltraSuiteSetup/Catalogue.h"
 
 namespace veltra {
@@ -142,15 +143,14 @@ VeltraSuiteConsent VeltraSuiteSetup::read(const fs::path& registry) {
   if (::fstat(fd.get(), &info) != 0 || !privateAndSmall(info, false)) {
     fail(CocoaError::fileReadNoPermission);
   }
-  std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) fail(CocoaError::fileReadCorruptFile);
-    filled += static_cast<std::size_t>(got);
+  // Exactly the size fstat counted: a file that is longer or shorter by now is being changed by
+  // someone else, and is taken for corrupt as one that cannot be read.
+  const auto size = static_cast<std::size_t>(info.st_size);
+  const textkit::ReadResult got = textkit::readAll(fd.get(), size, size);
+  if (got.status != textkit::ReadStatus::complete || got.bytes.size() != size) {
+    fail(CocoaError::fileReadCorruptFile);
   }
-  VeltraSuiteConsent record = VeltraSuiteConsent::decoded(bytes);
+  VeltraSuiteConsent record = VeltraSuiteConsent::decoded(got.bytes);
   if (record.version != 1 || record.teamId != team()) fail(CocoaError::fileReadCorruptFile);
   return record;
 }

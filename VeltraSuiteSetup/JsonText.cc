@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <iterator>
 
+#include "TextKit/JsonText.h"
+
 namespace veltra {
 namespace {
 
 constexpr const char* kNulProblem = "a NUL byte in the JSON text";
-
-bool holdsNul(std::string_view bytes) { return bytes.find('\0') != std::string_view::npos; }
 
 // The bytes of a text or of an open file, handed out a piece at a time. A NUL byte, a read error
 // or more than the limit end the bytes early and mark them failed, so that a parser that found a
@@ -31,7 +31,7 @@ class Bytes {
       return false;
     }
     total_ += piece.size();
-    if (total_ > limit_ || holdsNul(piece)) {
+    if (total_ > limit_ || textkit::holdsNul(piece)) {
       failed_ = done_ = true;
       return false;
     }

@@ -23,9 +23,18 @@ include(CMakePackageConfigHelpers)
 set(PELLOW_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake")
 set(PELLOW_INSTALL_PKGCONFIGDIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 
-# pkg-config files find their prefix from their own place, so that the tree can be moved.
-file(RELATIVE_PATH pellow_pc_to_prefix "/${PELLOW_INSTALL_PKGCONFIGDIR}" "/")
-string(REGEX REPLACE "/$" "" pellow_pc_to_prefix "${pellow_pc_to_prefix}")
+# pkg-config files find their prefix from their own place, so that the tree can be moved; a
+# package for /usr is never moved and says /usr, so that pkg-config recognises its include and
+# library folders as the system's and leaves them out (-I/usr/include in a consumer's flags would
+# reorder the system headers). The C++ standard is the consumer's choice, at least C++20: the
+# files name none, so that they never override a newer one.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(pellow_pc_prefix "/usr")
+else()
+  file(RELATIVE_PATH pellow_pc_to_prefix "/${PELLOW_INSTALL_PKGCONFIGDIR}" "/")
+  string(REGEX REPLACE "/$" "" pellow_pc_to_prefix "${pellow_pc_to_prefix}")
+  set(pellow_pc_prefix "\${pcfiledir}/${pellow_pc_to_prefix}")
+endif()
 
 # pellow_install_sdk_library(TARGET PACKAGE PKGCONFIG NAMESPACE): the library, its public header
 # set, its CMake package (<PACKAGE>Config.cmake from cmake/sdk/<PACKAGE>Config.cmake.in) and its
@@ -46,7 +55,7 @@ function(pellow_install_sdk_library target package pkgconfig namespace)
   install(FILES ${PROJECT_BINARY_DIR}/sdk-packages/${package}Config.cmake
                 ${PROJECT_BINARY_DIR}/sdk-packages/${package}ConfigVersion.cmake
           DESTINATION ${PELLOW_INSTALL_CMAKEDIR}/${package} COMPONENT sdk)
-  set(PC_PREFIX "\${pcfiledir}/${pellow_pc_to_prefix}")
+  set(PC_PREFIX "${pellow_pc_prefix}")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/sdk/${pkgconfig}.pc.in
                  ${PROJECT_BINARY_DIR}/sdk-packages/${pkgconfig}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/sdk-packages/${pkgconfig}.pc

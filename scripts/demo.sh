@@ -33,13 +33,20 @@ api_host=${api_url#https://}
 
 if [ -t 1 ]; then bold=$'\033[1m' dim=$'\033[2m' plain=$'\033[0m'; else bold='' dim='' plain=''; fi
 step=0
-chapter() { printf '\n%s######## %s%s\n' "$bold" "$*" "$plain"; }
-say() { step=$((step + 1)); printf '\n%s== %d. %s%s\n' "$bold" "$step" "$*" "$plain"; }
-note() { printf '%s\n' "$*" | fold -s -w 96 | sed 's/^/   /'; }
-show() { sed -e "s|$work|\$DEMO|g" -e 's/^/     | /'; }  # indents a program's own output
+chapter() { printf '\n%s######## %s%s\n' "$bold" "$(neutral "$*")" "$plain"; }
+say() { step=$((step + 1)); printf '\n%s== %d. %s%s\n' "$bold" "$step" "$(neutral "$*")" "$plain"; }
+# What the demo prints names the build folder $BUILD and its temporary folder $DEMO, so that a
+# recorded run (docs/demo-transcript.md) shows no developer's paths.
+neutral() {
+  local text=${1//"$build"/\$BUILD}
+  [ -z "${work:-}" ] || text=${text//"$work"/\$DEMO}
+  printf '%s' "$text"
+}
+note() { printf '%s\n' "$(neutral "$*")" | fold -s -w 96 | sed 's/^/   /'; }
+show() { sed -e "s|$build|\$BUILD|g" -e "s|$work|\$DEMO|g" -e 's/^/     | /'; }  # indents a program's own output
 shown_command() {
-  local text="$*"
-  text=${text//$work/\$DEMO}
+  local text
+  text=$(neutral "$*")
   printf '   %s$ %s%s\n' "$dim" "$text" "$plain"
 }
 fail() { printf '\ndemo: %s\n' "$*" >&2; exit 1; }
@@ -99,9 +106,9 @@ export GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL="$HOME/.gitconfig" GIT_TERMINAL_P
 unset GIT_ASKPASS SSH_ASKPASS GIT_SSL_CAINFO
 
 chapter "Pellow helpers demo"
-note "Everything below runs the real programs from $bin. GitHub and the git server are local \
-stand-ins on 127.0.0.1; the demo works in a temporary folder shown as \$DEMO, with a home of its \
-own, and removes it at the end."
+note "Everything below runs the real programs from $bin (\$BUILD is the build folder given to the \
+demo). GitHub and the git server are local stand-ins on 127.0.0.1; the demo works in a temporary \
+folder shown as \$DEMO, with a home of its own, and removes it at the end."
 
 # ---------------------------------------------------------------------------------------------
 chapter "Signing in to GitHub and reading repositories with github-helper"
@@ -350,7 +357,7 @@ suite="$work/suite"
 apps="$suite/apps" registry="$suite/registry"
 note "Each bundle is signed by veltra-codesign with a code-signing certificate of the suite \
 team, issued by this build's development trust anchor ($anchor):"
-shown_command veltra-codesign --key signing.key --cert signing.pem "\$DEMO/suite/apps/Sorel.app"
+shown_command veltra-codesign --key team.key --cert team.pem "\$DEMO/suite/apps/Sorel.app"
 note "A bundle, its manifest and the detached CMS signature over the manifest:"
 (cd "$apps" && find Sorel.app | sort) | show
 python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1])), indent=2))' \
@@ -447,9 +454,9 @@ runs the background reconcile with an executor that puts reconcile on the GTK ma
   shared="$HOME/.local/share/VeltraIntegration/registry/v1"
   (umask 077 && mkdir -p "$shared" "$HOME/Applications")
   cp -R "$work/sorel-build/Sorel.app" "$apps/Pellow.app" "$HOME/Applications/"
-  shown_command veltra-codesign --key signing.key --cert signing.pem --anchor anchor.pem \
+  shown_command veltra-codesign --key team.key --cert team.pem --anchor anchor.pem \
     "\$DEMO/home/Applications/Sorel.app"
-  "$sdk/bin/veltra-codesign" --key "$suite/pki/signing.key" --cert "$suite/pki/signing.pem" \
+  "$sdk/bin/veltra-codesign" --key "$suite/pki/team.key" --cert "$suite/pki/team.pem" \
     --anchor "$anchor/anchor.pem" "$HOME/Applications/Sorel.app" ||
     fail "veltra-codesign could not sign Sorel"
   note "The registry is now the one all suite apps of this user share, \
@@ -509,9 +516,10 @@ that), lets go of a call waiting for the main loop, and leaves the main loop."
 fi
 
 chapter "Done"
-if [ "$git_ok" -eq 1 ]; then git_done="git clone and two pushes (one with a renewed token)"
-else git_done="(git skipped: no port 443)"; fi
+if [ "$git_ok" -eq 1 ]; then git_done=", git clone and two pushes (one with a renewed token)"
+git_skipped=''
+else git_done='' git_skipped=" (git skipped: no port 443)"; fi
 if [ "$sorel_ok" -eq 1 ]; then sorel_done=", and a suite app built against the SDK reconciled"
 else sorel_done=''; fi
-note "Both helpers did their real work: a device-flow sign-in, repository checks and listings, \
-$git_done, and the suite apps verified, connected and launched$sorel_done."
+note "Both helpers did their real work: a device-flow sign-in, repository checks and \
+listings$git_done, and the suite apps verified, connected and launched$sorel_done$git_skipped."

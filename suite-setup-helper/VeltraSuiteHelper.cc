@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "Session/Trace.h"
+#include "TextKit/JsonText.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 
 namespace veltra {
@@ -97,15 +98,7 @@ std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>
            {"running", S::isRunning(entry.bundleId, entry.path, isolated, platform)}});
     }
     // Throws on text that is not valid UTF-8: the writer refuses the object.
-    const std::string dumped = nlohmann::json{{"apps", std::move(entries)}}.dump();
-    // A "/" can only stand inside a JSON string, so escaping every one in the text is exact.
-    std::string answer;
-    answer.reserve(dumped.size() + 16);
-    for (const char c : dumped) {
-      if (c == '/') answer += '\\';
-      answer += c;
-    }
-    return answer;
+    return textkit::escapingSlashes(nlohmann::json{{"apps", std::move(entries)}}.dump());
   } catch (const std::system_error& error) {
     pellow::trace::line("failed", std::string(error.code().category().name()) + " error " +
                                       std::to_string(error.code().value()) + ": " + error.what());

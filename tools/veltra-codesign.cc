@@ -9,7 +9,8 @@
 // to the bundle's CFBundleIdentifier. Then checks the bundle as the suite will: against the
 // anchor(s) of --anchor, or else against the chain it signed with (the leaf itself without one),
 // for the team of the certificate's subject OU. Exit status 0 when the bundle verifies, 1 on
-// failure (message on stderr), 2 for a wrong command line.
+// failure (message on stderr), 2 for a wrong command line (usage on stderr); --help prints the
+// usage on stdout and exits 0.
 //
 // The manifest and signature are written whole (privatefiles::replaceFile: an anonymous file, or
 // a hidden temporary one); temporary files that an interrupted run left in
@@ -40,6 +41,10 @@
 #include "VeltraSuiteSetup/bundle/OpenSslPtr.h"
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: veltra-codesign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] "
+    "[--anchor ANCHOR.pem] [--identifier ID] BUNDLE.app\n";
 
 struct Options {
   std::string key;
@@ -144,8 +149,21 @@ void removeLeftovers(const std::filesystem::path& signatureFolder) {
   }
 }
 
+// A missing bundle or a file in its place is named as such, before anything reads inside it.
+void requireBundleFolder(const std::filesystem::path& bundle) {
+  struct stat info {};
+  if (::stat(bundle.c_str(), &info) != 0) {
+    if (errno == ENOENT) throw std::runtime_error(bundle.string() + ": no such bundle");
+    throw std::runtime_error(bundle.string() + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    throw std::runtime_error(bundle.string() + ": not a bundle (a bundle is a folder)");
+  }
+}
+
 void sign(const Options& options) {
   const std::filesystem::path bundle = options.bundle;
+  requireBundleFolder(bundle);
   std::string identifier;
   if (options.identifier) {
     identifier = *options.identifier;
@@ -230,10 +248,14 @@ void sign(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto options = parse(std::vector<std::string>(argv + 1, argv + argc));
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args.front() == "--help" || args.front() == "-h")) {
+    std::cout << kUsage;
+    return std::cout.flush() ? 0 : 1;
+  }
+  const auto options = parse(args);
   if (!options) {
-    std::cerr << "usage: veltra-codesign --key KEY.pem --cert CERT.pem [--chain CHAIN.pem] "
-                 "[--anchor ANCHOR.pem] [--identifier ID] BUNDLE.app\n";
+    std::cerr << kUsage;
     return 2;
   }
   try {

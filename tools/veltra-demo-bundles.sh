@@ -20,22 +20,13 @@ fi
 executable=$build/bin/veltra-test-app
 [ -x "$executable" ] || { echo "build the veltra-test-app target first" >&2; exit 1; }
 
-mkdir -p "$out/pki" "$out/apps"
+mkdir -p "$out/apps"
 mkdir -p -m 700 "$out/registry"
 out=$(cd "$out" && pwd)
 # Every folder above a bundle must be unwritable by others too, whatever the umask made it.
 chmod go-w "$out" "$out/apps"
 pki=$out/pki
-if [ ! -f "$pki/signing.pem" ]; then
-  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
-    -keyout "$pki/signing.key" -subj "/O=Pemberhollo/OU=K4TQ7WMX2P/CN=Veltra Demo Signing" \
-    -out "$pki/signing.csr" 2>/dev/null
-  printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
-    > "$pki/signing.ext"
-  openssl x509 -req -in "$pki/signing.csr" -CA "$anchor/anchor.pem" -CAkey "$anchor/anchor.key" \
-    -set_serial "$(date +%s%N)" -days 30 -sha256 -extfile "$pki/signing.ext" \
-    -out "$pki/signing.pem" 2>/dev/null
-fi
+"$(dirname "$0")/veltra-dev-identity.sh" "$anchor" K4TQ7WMX2P "$pki" "Veltra Demo Signing" >/dev/null
 
 for app in Pellow:com.pemberhollo.pellow Sorel:com.pemberhollo.sorel Kesta:com.pemberhollo.kesta \
            Mure:com.pemberhollo.mure Tollis:com.pemberhollo.tollis Dunmar:local.dunmar.native; do
@@ -50,6 +41,6 @@ for app in Pellow:com.pemberhollo.pellow Sorel:com.pemberhollo.sorel Kesta:com.p
   # A bundle that group or others may change is not genuine, whatever the umask made it, and
   # veltra-codesign checks what it signed.
   chmod -R go-w "$bundle"
-  "$build/bin/veltra-codesign" --key "$pki/signing.key" --cert "$pki/signing.pem" "$bundle"
+  "$build/bin/veltra-codesign" --key "$pki/team.key" --cert "$pki/team.pem" "$bundle"
 done
 echo "$out/apps: six signed suite apps; registry: $out/registry"

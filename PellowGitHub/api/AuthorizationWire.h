@@ -13,16 +13,15 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "TextKit/DecodingError.h"
+
 namespace pellow {
 
-class DecodingError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// The decoders' error of both libraries (TextKit/DecodingError.h).
+using DecodingError = textkit::DecodingError;
 
 // The answer of POST /login/device/code.
 struct CodeResponse {

@@ -6,6 +6,7 @@
 #include "PellowGitHub/api/RepositoryReference.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/Json.h"
+#include "TextKit/AsciiCase.h"
 
 namespace pellow {
 namespace {
@@ -14,16 +15,6 @@ using json::field;
 using json::isTrue;
 
 [[noreturn]] void rejectReference() { throw PellowError(invalidRepositoryReferenceMessage()); }
-
-// Slugs hold ASCII only, so ASCII case folding is the whole of "ignoring letter case".
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -42,7 +33,10 @@ CheckedRepository checkedRepository(const nlohmann::json& object, std::string_vi
   }
 
   const std::optional<std::string> returnedSlug = tryRepositorySlug(*fullName);
-  if (!returnedSlug || !equalIgnoringCase(*returnedSlug, requestedSlug)) rejectReference();
+  // Slugs hold ASCII only, so ASCII case folding is the whole of "ignoring letter case".
+  if (!returnedSlug || !textkit::equalsIgnoringASCIICase(*returnedSlug, requestedSlug)) {
+    rejectReference();
+  }
 
   if (isTrue(object, "archived") || isTrue(object, "disabled")) {
     throw PellowError(std::string(kArchivedRepositoryMessage));

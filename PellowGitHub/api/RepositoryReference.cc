@@ -6,6 +6,8 @@
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/URLParts.h"
 #include "PellowGitHub/support/UnicodeText.h"
+#include "TextKit/AsciiCase.h"
+#include "TextKit/PercentEncoding.h"
 
 namespace pellow {
 namespace {
@@ -14,41 +16,6 @@ constexpr std::size_t kMaxPartLength = 100;
 
 bool isASCIILetterOrDigit(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-std::string asciiLowercase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Decodes every %XX; a "%" not followed by two hex digits makes the path unreadable, as it does
-// for the URL parsers that refuse such a text outright.
-std::optional<std::string> percentDecoded(std::string_view path) {
-  std::string out;
-  out.reserve(path.size());
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] != '%') {
-      out.push_back(path[i]);
-      continue;
-    }
-    if (i + 2 >= path.size()) return std::nullopt;
-    const int high = hexValue(path[i + 1]);
-    const int low = hexValue(path[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out.push_back(static_cast<char>(high * 16 + low));
-    i += 2;
-  }
-  return out;
 }
 
 // The path of an https address on the GitHub web host, without its leading "/", or nothing when
@@ -65,11 +32,15 @@ std::optional<std::string> webAddressPath(std::string_view text) {
   const std::optional<URLParts> parts = parseURLParts(text);
   if (!parts) return std::nullopt;
   if (parts->scheme != "https") return std::nullopt;
-  if (!parts->host || asciiLowercase(*parts->host) != config::webHost()) return std::nullopt;
+  if (!parts->host || textkit::lowercasedASCII(*parts->host) != config::webHost())
+    return std::nullopt;
   if (parts->user || parts->password || parts->port || parts->query || parts->fragment) {
     return std::nullopt;
   }
-  std::optional<std::string> path = percentDecoded(parts->path.value_or(""));
+  // Every %XX decoded, in either case; a "%" not followed by two hex digits makes the path
+  // unreadable, as it does for the URL parsers that refuse such a text outright.
+  std::optional<std::string> path =
+      textkit::percentDecode(parts->path.value_or(""), textkit::HexDigits::either);
   if (!path) return std::nullopt;
   if (!path->empty()) path->erase(0, 1);
   return path;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <new>
 
+#include "TextKit/AsciiCase.h"
+
 namespace pellow::net {
 namespace {
 
@@ -15,18 +17,6 @@ std::optional<std::string> part(CURLU* url, CURLUPart which) {
   if (curl_url_get(url, which, &raw, 0) != CURLUE_OK || raw == nullptr) return std::nullopt;
   const std::unique_ptr<char, CurlStringDeleter> owned(raw);
   return std::string(raw);
-}
-
-bool equalsIgnoringASCIICase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -52,7 +42,7 @@ std::optional<ParsedURL> parseURL(std::string_view text) {
   std::optional<std::string> normalized = part(url, CURLUPART_URL);
   if (!scheme || !normalized) return std::nullopt;
   parsed.writtenScheme = std::string(text.substr(0, colon));
-  if (!equalsIgnoringASCIICase(parsed.writtenScheme, *scheme)) return std::nullopt;
+  if (!textkit::equalsIgnoringASCIICase(parsed.writtenScheme, *scheme)) return std::nullopt;
   parsed.scheme = std::move(*scheme);
   parsed.normalized = std::move(*normalized);
   parsed.user = part(url, CURLUPART_USER);

@@ -16,6 +16,7 @@
 #include "PrivateFiles/PrivateCheck.h"
 #include "PrivateFiles/PrivateFolder.h"
 #include "PrivateFiles/UniqueFd.h"
+#include "TextKit/BoundedRead.h"
 
 namespace pellow {
 namespace {
@@ -92,25 +93,13 @@ ExistingItem readItem(int folder, const std::string& name, const KeychainItemKey
   if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kLimit) {
     return {ItemState::damaged, {}};
   }
-  // One read normally suffices; the loop covers a file that grew since fstat.
-  std::string bytes(static_cast<std::size_t>(status.st_size) + 1, '\0');
-  std::size_t used = 0;
-  for (;;) {
-    if (used == bytes.size()) {
-      if (bytes.size() > kLimit) return {ItemState::damaged, {}};
-      bytes.resize(bytes.size() * 2);
-    }
-    const ssize_t count = ::read(file.get(), bytes.data() + used, bytes.size() - used);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      fail();
-    }
-    if (count == 0) break;
-    used += static_cast<std::size_t>(count);
-  }
-  bytes.resize(used);
+  // One read normally suffices; a file that grew since fstat is read to its end, within the limit.
+  const textkit::ReadResult read =
+      textkit::readAll(file.get(), kLimit, static_cast<std::size_t>(status.st_size));
+  if (read.status == textkit::ReadStatus::tooLong) return {ItemState::damaged, {}};
+  if (read.status == textkit::ReadStatus::failed) fail();
 
-  std::optional<KeychainItemRecord> record = decodeKeychainItem(bytes);
+  std::optional<KeychainItemRecord> record = decodeKeychainItem(read.bytes);
   if (!record || record->service != key.service || record->account != key.account) {
     return {ItemState::damaged, {}};
   }

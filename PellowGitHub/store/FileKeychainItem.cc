@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "PellowGitHub/support/PercentEncoding.h"
+#include "TextKit/PercentEncoding.h"
 
 namespace pellow {
 namespace {
@@ -11,33 +11,6 @@ constexpr std::string_view kMagicLine = "pellow-keychain-item 1\n";
 constexpr std::string_view kAccessibleWhenUnlockedThisDeviceOnly = "whenUnlockedThisDeviceOnly";
 
 bool keepsInHeader(unsigned char c, std::size_t) { return c > ' ' && c <= '~' && c != '%'; }
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::optional<std::string> percentDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '%') {
-      if (text.size() - i < 3) return std::nullopt;
-      const int high = hexValue(text[i + 1]);
-      const int low = hexValue(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      out.push_back(static_cast<char>(high * 16 + low));
-      i += 2;
-    } else if (keepsInHeader(static_cast<unsigned char>(c), i)) {
-      out.push_back(c);
-    } else {
-      return std::nullopt;
-    }
-  }
-  return out;
-}
 
 // Reads one "<name> <value>\n" line from the front of `rest` and returns the raw value.
 std::optional<std::string_view> takeLine(std::string_view& rest, std::string_view name) {
@@ -56,16 +29,17 @@ std::optional<std::string_view> takeLine(std::string_view& rest, std::string_vie
 std::optional<std::string> takeText(std::string_view& rest, std::string_view name) {
   const std::optional<std::string_view> raw = takeLine(rest, name);
   if (!raw) return std::nullopt;
-  return percentDecode(*raw);
+  // Written with upper-case digits and only header bytes between escapes: read back the same way.
+  return textkit::percentDecode(*raw, textkit::HexDigits::upper, keepsInHeader);
 }
 
 }  // namespace
 
 std::string encodeKeychainItem(const KeychainItemRecord& item) {
   std::string out(kMagicLine);
-  out += "service " + percentEncode(item.service, keepsInHeader) + "\n";
-  out += "account " + percentEncode(item.account, keepsInHeader) + "\n";
-  out += "label " + percentEncode(item.label, keepsInHeader) + "\n";
+  out += "service " + textkit::percentEncode(item.service, keepsInHeader) + "\n";
+  out += "account " + textkit::percentEncode(item.account, keepsInHeader) + "\n";
+  out += "label " + textkit::percentEncode(item.label, keepsInHeader) + "\n";
   out += "accessible ";
   out += kAccessibleWhenUnlockedThisDeviceOnly;
   out += "\ndata " + std::to_string(item.data.size()) + "\n";
@@ -107,8 +81,8 @@ std::string keychainItemFileName(const KeychainItemKey& key) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '-';
   };
-  return percentEncode(key.service, keepsInName) + "+" + percentEncode(key.account, keepsInName) +
-         ".item";
+  return textkit::percentEncode(key.service, keepsInName) + "+" +
+         textkit::percentEncode(key.account, keepsInName) + ".item";
 }
 
 }  // namespace pellow

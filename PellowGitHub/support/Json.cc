@@ -3,13 +3,14 @@
 #include <cmath>
 #include <limits>
 
+#include "TextKit/JsonText.h"
+
 namespace pellow::json {
 
 nlohmann::json parse(std::string_view text) {
-  // nlohmann's reader takes a NUL byte for the end of the text and would ignore whatever follows
-  // it. A NUL can never stand in JSON text (strings must escape control characters), so any text
-  // holding one is refused, as the platform reader refuses bytes after the top-level value.
-  if (text.find('\0') != std::string_view::npos) {
+  // TextKit/JsonText.h: a NUL would end nlohmann's reading early; the text is refused, as the
+  // platform reader refuses bytes after the top-level value.
+  if (textkit::holdsNul(text)) {
     throw JsonSyntaxError("JSON text holds a NUL byte");
   }
   nlohmann::json value;
@@ -28,16 +29,8 @@ nlohmann::json parse(std::string_view text) {
 }
 
 std::string serialize(const nlohmann::json& value) {
-  const std::string compact =
-      value.dump(-1, ' ', /*ensure_ascii=*/false, nlohmann::json::error_handler_t::strict);
-  // In JSON text a "/" can only stand inside a string, so escaping every one in the dump is exact.
-  std::string out;
-  out.reserve(compact.size() + compact.size() / 8);
-  for (char c : compact) {
-    if (c == '/') out.push_back('\\');
-    out.push_back(c);
-  }
-  return out;
+  return textkit::escapingSlashes(
+      value.dump(-1, ' ', /*ensure_ascii=*/false, nlohmann::json::error_handler_t::strict));
 }
 
 std::optional<std::int64_t> integer(const nlohmann::json& value) {

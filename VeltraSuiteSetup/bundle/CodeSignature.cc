@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "TextKit/BoundedRead.h"
 #include "VeltraSuiteSetup/bundle/BundlePath.h"
 #include "VeltraSuiteSetup/bundle/ManifestReader.h"
 #include "VeltraSuiteSetup/bundle/SealCheck.h"
@@ -63,16 +64,14 @@ UniqueFd openSignatureFile(int bundle, std::string_view relative, std::size_t li
   return fd;
 }
 
+// The `size` bytes that fstat counted; nothing when the file holds more or fewer by now (it is
+// being changed) or cannot be read.
 std::optional<std::string> readAll(int fd, std::size_t size) {
-  std::string bytes(size, '\0');
-  std::size_t filled = 0;
-  while (filled < size) {
-    const ssize_t got = ::read(fd, bytes.data() + filled, size - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return std::nullopt;
-    filled += static_cast<std::size_t>(got);
+  textkit::ReadResult read = textkit::readAll(fd, size, size);
+  if (read.status != textkit::ReadStatus::complete || read.bytes.size() != size) {
+    return std::nullopt;
   }
-  return bytes;
+  return std::move(read.bytes);
 }
 
 bool isCodeSigningLeaf(X509* certificate, std::string_view team) {

@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
+
+#include "TextKit/Hex.h"
 
 namespace veltra {
 
@@ -49,30 +52,20 @@ std::optional<Digest> FileDigester::digest(std::string_view bytes) {
 }
 
 std::string toHex(const Digest& digest) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string hex;
   hex.reserve(digest.size() * 2);
-  for (const unsigned char byte : digest) {
-    hex.push_back(kHex[byte >> 4]);
-    hex.push_back(kHex[byte & 0x0f]);
-  }
+  for (const unsigned char byte : digest)
+    textkit::appendHexByte(hex, byte, textkit::HexDigits::lower);
   return hex;
 }
 
 std::optional<Digest> fromHex(std::string_view hex) {
   if (hex.size() != 64) return std::nullopt;
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;  // upper case is not the manifest's form
-  };
+  // Upper case is not the manifest's form.
+  const std::optional<std::string> bytes = textkit::hexDecoded(hex, textkit::HexDigits::lower);
+  if (!bytes) return std::nullopt;
   Digest digest{};
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    const int high = nibble(hex[2 * i]);
-    const int low = nibble(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    digest[i] = static_cast<unsigned char>(high << 4 | low);
-  }
+  std::copy(bytes->begin(), bytes->end(), digest.begin());
   return digest;
 }
 

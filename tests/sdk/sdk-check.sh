@@ -65,9 +65,11 @@ case $step in
     rm -rf "$out" && mkdir -p "$out"
     pc=$(find "$prefix" -name pellow-github.pc -printf '%h')
     flags=$(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs pellow-github veltra-suite-setup)
-    echo "c++ main.cc $flags"
+    # The standard is the consumer's to choose (C++20 or newer): the files must not override it.
+    case " $flags " in *" -std="*) fail "the pkg-config files set the C++ standard: $flags" ;; esac
+    echo "c++ -std=c++20 main.cc $flags"
     # shellcheck disable=SC2086  # the flags are words
-    c++ -O1 -o "$out/pc-consumer" "$source/tests/sdk/consumer/main.cc" $flags
+    c++ -std=c++20 -O1 -o "$out/pc-consumer" "$source/tests/sdk/consumer/main.cc" $flags
     run_consumer "$out/pc-consumer" "$out" "$prefix"
     ;;
   example)
