@@ -106,6 +106,10 @@ ModuleEntry loadModuleFrom(const std::vector<std::filesystem::path>& folders,
         ::dlclose(library);
       } else {
         trace::line("module", "loaded " + path);
+        // The descriptor stays open as long as the module stays loaded (for good): the loader
+        // knows objects by the name they were opened with, and a later module opened through a
+        // reused descriptor number would otherwise be taken for this one.
+        static_cast<void>(file.release());
         return ModuleEntry{std::filesystem::path(path), symbol};
       }
     }

@@ -16,7 +16,8 @@
 // the next one is tried: an application in a shared folder still gets the installed module.
 //
 // A module that loaded is kept for the life of the process (GLib, GTK, libcurl and ICU keep
-// process-wide state); one whose entry point is missing is closed again.
+// process-wide state), and so is the close-on-exec descriptor it was loaded through; one whose
+// entry point is missing is closed again.
 // Thread-safe (callers keep the result in a function-local static).
 #pragma once
 
