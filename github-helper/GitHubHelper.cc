@@ -6,6 +6,7 @@
 
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/support/Json.h"
+#include "Session/Trace.h"
 #include "github-helper/Commands.h"
 
 namespace pellow {
@@ -30,12 +31,20 @@ constexpr std::array<OperationEntry, 8> kOperations{{
     {"repositories", &repositoriesCommand},
 }};
 
+// The user's sentence for a failure; the trace keeps the cause that the sentence leaves out
+// (an exception's own text: a file system error names its path and errno, a JSON error its
+// position). Neither carries a secret: no layer puts one into an exception.
 std::string messageOf(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const PellowError& e) {
+    trace::line("answer", "error: " + std::string(e.message()));
     return std::string(e.message());
+  } catch (const std::exception& e) {
+    trace::line("answer", std::string("error (shown as the generic message): ") + e.what());
+    return std::string(kGenericFailureMessage);
   } catch (...) {
+    trace::line("answer", "error of an unknown kind (shown as the generic message)");
     return std::string(kGenericFailureMessage);
   }
 }
@@ -51,7 +60,10 @@ nlohmann::json runJSONRequest(StandardStreams& streams, CommandContext& context)
   }
   const auto& name = operation->get_ref<const std::string&>();
   for (const auto& entry : kOperations) {
-    if (entry.name == name) return entry.run(context, request);
+    if (entry.name == name) {
+      trace::line("request", std::string(entry.name));
+      return entry.run(context, request);
+    }
   }
   throw PellowError("Invalid GitHub operation.");
 }
@@ -86,6 +98,7 @@ int runGitHubHelper(std::span<const std::string_view> arguments, StandardStreams
       if (arguments.size() != 3 || arguments[2] != "get") return 0;
       const auto account = parseAccountID(arguments[1]);
       if (!account) return 0;
+      trace::line("request", "git credential get for account " + std::to_string(*account));
       gitCredentialCommand(context, *account, streams);
       return 0;
     }
