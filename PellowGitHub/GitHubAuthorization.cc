@@ -6,6 +6,7 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/api/AuthorizationWire.h"
 #include "PellowGitHub/api/GitHubAPI.h"
+#include "PellowGitHub/api/OAuthSteps.h"
 #include "PellowGitHub/support/Cancellation.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/UnicodeText.h"
@@ -50,7 +51,7 @@ double seconds(std::int64_t value) { return static_cast<double>(value); }
 
 }  // namespace
 
-std::string GitHubAuthorization::formBody(const FormFields& fields) {
+std::string formBody(const std::map<std::string, std::string>& fields) {
   std::string body;
   for (const auto& [key, value] : fields) {  // std::map: ascending key order
     if (!body.empty()) body += '&';
@@ -77,7 +78,7 @@ HTTPResult GitHubAuthorization::postForm(std::string_view path, const FormFields
   throw PellowError(messages::kStatusFailed);
 }
 
-const char* GitHubAuthorization::authorizationMessage(std::string_view code) {
+const char* authorizationMessage(std::string_view code) {
   if (code == "expired_token" || code == "token_expired" || code == "incorrect_device_code" ||
       code == "bad_verification_code") {
     return messages::kExpiredCode;
@@ -135,8 +136,7 @@ PollResult GitHubAuthorization::poll(const DeviceCode& code, Date now) const {
   return PollResult::authorized(std::move(credential));
 }
 
-GitHubCredential GitHubAuthorization::makeCredential(const TokenResponse& token,
-                                                     std::string_view clientID, Date now) {
+GitHubCredential makeCredential(const TokenResponse& token, std::string_view clientID, Date now) {
   if (!token.accessToken || token.accessToken->empty() || !token.tokenType ||
       textkit::lowercasedASCII(*token.tokenType) != "bearer") {
     throw PellowError(messages::kNoAccessToken);

@@ -12,11 +12,11 @@ namespace {
 
 }  // namespace
 
-GitHubKeychain::GitHubKeychain(std::string service_, std::shared_ptr<KeychainBackend> backend)
-    : service(std::move(service_)), backend_(std::move(backend)) {}
+GitHubKeychain::GitHubKeychain(std::string service, std::shared_ptr<KeychainBackend> backend)
+    : service_(std::move(service)), backend_(std::move(backend)) {}
 
 KeychainItemKey GitHubKeychain::key() const {
-  return KeychainItemKey{service, std::string(config::kKeychainAccount)};
+  return KeychainItemKey{service_, std::string(config::kKeychainAccount)};
 }
 
 std::optional<GitHubCredential> GitHubKeychain::load() const {

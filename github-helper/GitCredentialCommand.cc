@@ -2,8 +2,8 @@
 #include <string>
 
 #include "PellowGitHub/GitHubCredential.h"
-#include "github-helper/Commands.h"
 #include "Session/Trace.h"
+#include "github-helper/Commands.h"
 #include "github-helper/CredentialRequest.h"
 
 namespace pellow {

@@ -1,4 +1,5 @@
 #include "PellowGitHub/GitHubAuthorization.h"
+#include "PellowGitHub/api/OAuthSteps.h"
 
 #include <gtest/gtest.h>
 
@@ -46,8 +47,7 @@ DeviceCode sampleCode() {
 const std::string kUserBody = R"({"id":583231,"login":"octocat"})";
 
 TEST(GitHubAuthorization, FormBodySortsKeysAndPercentEncodesValuesInUpperCase) {
-  EXPECT_EQ(GitHubAuthorization::formBody(
-                {{"scope", "a b:c/é"}, {"client_id", "AZaz09-._~"}, {"empty", ""}}),
+  EXPECT_EQ(formBody({{"scope", "a b:c/é"}, {"client_id", "AZaz09-._~"}, {"empty", ""}}),
             "client_id=AZaz09-._~&empty=&scope=a%20b%3Ac%2F%C3%A9");
 }
 
@@ -187,9 +187,8 @@ TEST(GitHubAuthorization, PollMapsEveryOAuthErrorCode) {
               c.message);
   }
   // Outside poll, the two polling codes have no meaning of their own.
-  EXPECT_STREQ(GitHubAuthorization::authorizationMessage("authorization_pending"),
-               messages::kOtherOAuthError);
-  EXPECT_STREQ(GitHubAuthorization::authorizationMessage("slow_down"), messages::kOtherOAuthError);
+  EXPECT_STREQ(authorizationMessage("authorization_pending"), messages::kOtherOAuthError);
+  EXPECT_STREQ(authorizationMessage("slow_down"), messages::kOtherOAuthError);
 }
 
 TEST(GitHubAuthorization, PollSendsTheDeviceGrantAndAnswersPendingAndSlowDown) {
@@ -322,29 +321,27 @@ TEST(GitHubAuthorization, MakeCredentialChecksTheTokenAndItsRenewalDetails) {
        messages::kIncompleteRenewal},
   };
   for (const Case& c : refused) {
-    EXPECT_EQ(
-        testing::messageOf([&] { GitHubAuthorization::makeCredential(token(c.body), "c", kNow); }),
-        c.message)
+    EXPECT_EQ(testing::messageOf([&] { makeCredential(token(c.body), "c", kNow); }), c.message)
         << c.body;
   }
 
   // Any letter case of "bearer"; no expiry: no expiresAt and no refresh token.
-  const GitHubCredential plain = GitHubAuthorization::makeCredential(
-      token(R"({"access_token":"t","token_type":"BeArEr"})"), "c", kNow);
+  const GitHubCredential plain =
+      makeCredential(token(R"({"access_token":"t","token_type":"BeArEr"})"), "c", kNow);
   GitHubCredential expected("t");
   expected.clientID = "c";
   EXPECT_EQ(plain, expected);
 
   // A refresh-token lifetime without an access-token expiry is still kept.
-  const GitHubCredential odd = GitHubAuthorization::makeCredential(
+  const GitHubCredential odd = makeCredential(
       token(R"({"access_token":"t","token_type":"bearer","refresh_token_expires_in":9})"), "c",
       kNow);
   EXPECT_FALSE(odd.expiresAt);
   EXPECT_EQ(odd.refreshExpiresAt, kNow + 9);
 
   // GitHub's documented legacy renewal answer writes the lifetimes as strings.
-  const GitHubCredential legacy = GitHubAuthorization::makeCredential(
-      token(fixture("token-refresh-legacy-string-numbers.json")), "c", kNow);
+  const GitHubCredential legacy =
+      makeCredential(token(fixture("token-refresh-legacy-string-numbers.json")), "c", kNow);
   EXPECT_EQ(legacy.expiresAt, kNow + 28800);
   EXPECT_EQ(legacy.refreshExpiresAt, kNow + 15811200);
 }

@@ -33,8 +33,6 @@
 
 namespace pellow {
 
-struct TokenResponse;  // GitHub's token answer, decoded (api/AuthorizationWire.h)
-
 namespace authorization_messages {
 inline constexpr const char* kRateLimited =
     "GitHub temporarily limited sign-in attempts. Wait a few minutes and try again.";
@@ -122,35 +120,18 @@ class GitHubAuthorization {
   // from the answer (a missing refresh_token or expires_in stays missing).
   GitHubCredential refresh(const GitHubCredential& credential, Date now) const;
 
-  // --- Shared steps of the flows above (public for the tests and for renewal).
-
+ private:
   // POSTs `fields` as a form to the web base URL + `path` with the headers Accept
   // "application/json", Content-Type "application/x-www-form-urlencoded", User-Agent
   // "Pellow-iOS". Returns the answer of a 2xx status; 403 and 429 fail with kRateLimited, any
   // other status with kStatusFailed.
   HTTPResult postForm(std::string_view path, const FormFields& fields) const;
 
-  // The form body: fields sorted by key, "key=value" joined with "&"; keys as they are, values
-  // with every byte outside A-Z a-z 0-9 "-" "." "_" "~" written as "%" + two upper-case hex
-  // digits.
-  static std::string formBody(const FormFields& fields);
-
-  // The message for an OAuth error code (compared exactly).
-  static const char* authorizationMessage(std::string_view code);
-
-  // A credential from a token answer (no account yet): needs a non-empty access_token and a
-  // token_type equal to "bearer" in any case (else kNoAccessToken); with expires_in it needs
-  // expires_in > 0, a non-empty refresh_token and refresh_token_expires_in > 0 (else
-  // kIncompleteRenewal). Times are `now` plus the answer's seconds.
-  static GitHubCredential makeCredential(const TokenResponse& token, std::string_view clientID,
-                                         Date now);
-
   // GETs /user on the API origin with the credential's access token and fills in accountID and
   // login. Status other than 200 → kAccountNotVerified; id <= 0 or empty login →
   // kInvalidAccount.
   void fetchUser(GitHubCredential& credential) const;
 
- private:
   GitHubTransport& transport_;
   Clock& clock_;
 };

@@ -40,7 +40,7 @@ class GitHubKeychain {
   GitHubKeychain(std::string service, std::shared_ptr<KeychainBackend> backend);
 
   // The item's service attribute.
-  std::string service;
+  const std::string& service() const { return service_; }
 
   // The stored credential, or nothing when there is no item. Never prompts.
   std::optional<GitHubCredential> load() const;
@@ -60,6 +60,7 @@ class GitHubKeychain {
  private:
   KeychainItemKey key() const;
 
+  std::string service_;
   std::shared_ptr<KeychainBackend> backend_;
 };
 
