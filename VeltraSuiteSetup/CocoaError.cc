@@ -1,6 +1,7 @@
 #include "VeltraSuiteSetup/CocoaError.h"
 
 #include <string>
+#include <utility>
 
 namespace veltra {
 namespace {
@@ -26,5 +27,28 @@ std::error_code make_error_code(CocoaError code) noexcept {
 }
 
 std::system_error cocoaError(CocoaError code) { return std::system_error(make_error_code(code)); }
+
+namespace {
+
+std::string describe(const std::filesystem::path& path, const std::string& reason, int error) {
+  std::string text = path.string() + ": " + reason;
+  if (error != 0) text += ": " + std::generic_category().message(error);
+  return text;
+}
+
+}  // namespace
+
+CocoaFileError::CocoaFileError(CocoaError code, std::filesystem::path path, std::string reason,
+                               int underlyingErrno)
+    : std::system_error(make_error_code(code), describe(path, reason, underlyingErrno)),
+      path_(std::move(path)),
+      reason_(std::move(reason)),
+      underlying_(underlyingErrno != 0 ? std::error_code(underlyingErrno, std::generic_category())
+                                       : std::error_code()) {}
+
+CocoaFileError cocoaError(CocoaError code, const std::filesystem::path& path, std::string reason,
+                          int underlyingErrno) {
+  return CocoaFileError(code, path, std::move(reason), underlyingErrno);
+}
 
 }  // namespace veltra

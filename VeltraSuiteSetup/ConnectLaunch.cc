@@ -43,8 +43,13 @@ void VeltraSuiteSetup::connectPair(std::string_view local, std::string_view remo
                                    const fs::path& appURL, const fs::path& registry, bool isolated,
                                    VeltraPlatform& platform) {
   const auto apps = installed(local, appURL, isolated, platform);
-  if (find(apps, local) == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
-  if (find(apps, remote) == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
+  if (find(apps, local) == nullptr) {
+    throw cocoaError(CocoaError::fileReadNoSuchFile, appURL, "no genuine " + std::string(local));
+  }
+  if (find(apps, remote) == nullptr) {
+    throw cocoaError(CocoaError::fileReadNoSuchFile, appURL.parent_path(),
+                     std::string(remote) + " is not installed (or not genuine)");
+  }
   approvePair(local, remote, registry);
 }
 
@@ -70,19 +75,26 @@ void VeltraSuiteSetup::launchDestination(std::string_view local, std::string_vie
                                          const fs::path& appURL, const fs::path& registry,
                                          bool isolated, VeltraPlatform& platform,
                                          std::stop_token stop) {
-  if (local == remote) throw cocoaError(CocoaError::fileReadNoPermission);
-  if (!isCatalogueApp(local) || !isCatalogueApp(remote)) {
-    throw cocoaError(CocoaError::fileReadNoPermission);
+  if (local == remote || !isCatalogueApp(local) || !isCatalogueApp(remote)) {
+    throw cocoaError(
+        CocoaError::fileReadNoPermission, appURL,
+        "not a pair of two suite apps: " + std::string(local) + ", " + std::string(remote));
   }
   const VeltraSuiteConsent consent = read(registry);
   const auto& removed = consent.removedPairs ? *consent.removedPairs : consent.blockedPairs;
   if (std::find(removed.begin(), removed.end(), pair(local, remote)) != removed.end()) {
-    throw cocoaError(CocoaError::fileReadNoPermission);
+    throw cocoaError(CocoaError::fileReadNoPermission, registry,
+                     "the user removed the pair " + pair(local, remote));
   }
   const auto apps = installedChecked(local, appURL, isolated, platform);
-  if (findChecked(apps, local) == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
+  if (findChecked(apps, local) == nullptr) {
+    throw cocoaError(CocoaError::fileReadNoSuchFile, appURL, "no genuine " + std::string(local));
+  }
   const CheckedInstalledApp* target = findChecked(apps, remote);
-  if (target == nullptr) throw cocoaError(CocoaError::fileReadNoSuchFile);
+  if (target == nullptr) {
+    throw cocoaError(CocoaError::fileReadNoSuchFile, appURL.parent_path(),
+                     std::string(remote) + " is not installed (or not genuine)");
+  }
 
   if (isRunning(remote, target->app.path, isolated, platform)) return;
   if (stop.stop_requested())

@@ -33,7 +33,9 @@ constexpr const char* kStateFolder = ".suite-setup";
 constexpr const char* kConsentFile = "consent-v1.json";
 constexpr const char* kLockFile = "state.lock";
 
-[[noreturn]] void fail(CocoaError code) { throw cocoaError(code); }
+[[noreturn]] void fail(CocoaError code, const fs::path& path, const char* reason, int error = 0) {
+  throw cocoaError(code, path, reason, error);
+}
 
 bool isSymlinkTo(const char* link, std::string_view target) {
   struct stat info {};
@@ -105,14 +107,19 @@ void VeltraSuiteSetup::checkPrivatePath(const fs::path& url, bool isDirectory) {
   while (true) {
     struct stat info {};
     if (::lstat(walk.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-      fail(CocoaError::fileReadNoPermission);
+      fail(CocoaError::fileReadNoPermission, walk, "a symbolic link on the way");
     }
     if (walk == "/" || walk.empty()) break;
     walk = parentOf(walk);
   }
   struct stat info {};
-  if (::lstat(url.c_str(), &info) != 0 || !privateAndSmall(info, isDirectory)) {
-    fail(CocoaError::fileReadNoPermission);
+  if (::lstat(url.c_str(), &info) != 0) {
+    fail(CocoaError::fileReadNoPermission, url, "cannot be examined", errno);
+  }
+  if (!privateAndSmall(info, isDirectory)) {
+    fail(CocoaError::fileReadNoPermission, url,
+         isDirectory ? "not a private folder (0700, the user's own)"
+                     : "not a private file (0600, the user's own, at most 32,768 bytes)");
   }
 }
 
@@ -136,22 +143,24 @@ VeltraSuiteConsent VeltraSuiteSetup::read(const fs::path& registry) {
   checkPrivatePath(file, false);
 
   const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd) fail(CocoaError::fileReadNoPermission);
+  if (!fd) fail(CocoaError::fileReadNoPermission, file, "cannot be opened", errno);
   // The same checks once more on the opened file itself: a file swapped in after the path
   // check is caught here.
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !privateAndSmall(info, false)) {
-    fail(CocoaError::fileReadNoPermission);
+    fail(CocoaError::fileReadNoPermission, file, "changed to a file that is not private");
   }
   // Exactly the size fstat counted: a file that is longer or shorter by now is being changed by
   // someone else, and is taken for corrupt as one that cannot be read.
   const auto size = static_cast<std::size_t>(info.st_size);
   const textkit::ReadResult got = textkit::readAll(fd.get(), size, size);
   if (got.status != textkit::ReadStatus::complete || got.bytes.size() != size) {
-    fail(CocoaError::fileReadCorruptFile);
+    fail(CocoaError::fileReadCorruptFile, file, "changed while it was read");
   }
   VeltraSuiteConsent record = VeltraSuiteConsent::decoded(got.bytes);
-  if (record.version != 1 || record.teamId != team()) fail(CocoaError::fileReadCorruptFile);
+  if (record.version != 1 || record.teamId != team()) {
+    fail(CocoaError::fileReadCorruptFile, file, "another version or team");
+  }
   return record;
 }
 
@@ -162,21 +171,23 @@ void VeltraSuiteSetup::update(const fs::path& registry, const ConsentChange& cha
 
   const UniqueFd lock =
       privatefiles::openPrivateFile(AT_FDCWD, lockPath.c_str(), O_RDWR | O_CLOEXEC);
-  if (!lock) fail(CocoaError::fileWriteNoPermission);
+  if (!lock) fail(CocoaError::fileWriteNoPermission, lockPath, "cannot be opened", errno);
   checkPrivatePath(lockPath, false);
   int locked;
   do {
     locked = ::flock(lock.get(), LOCK_EX);
   } while (locked != 0 && errno == EINTR);
-  if (locked != 0) fail(CocoaError::fileWriteUnknown);
+  if (locked != 0) fail(CocoaError::fileWriteUnknown, lockPath, "cannot be locked", errno);
   const FlockHolder unlockOnExit(lock.get());
 
   const UniqueFd folder(::open(state.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder) fail(CocoaError::fileWriteUnknown);
+  if (!folder) fail(CocoaError::fileWriteUnknown, state, "cannot be opened", errno);
   // Writers hold "state.lock", so a temporary file here is one that a writer killed mid-write
   // left; nothing else would ever remove it.
-  if (privatefiles::removeTemporaries(folder.get(), kTemporaryNames)) {
-    fail(CocoaError::fileWriteUnknown);
+  if (const std::error_code error =
+          privatefiles::removeTemporaries(folder.get(), kTemporaryNames)) {
+    fail(CocoaError::fileWriteUnknown, state, "a killed writer's temporary file cannot be removed",
+         error.value());
   }
 
   VeltraSuiteConsent record = read(registry);
@@ -185,9 +196,13 @@ void VeltraSuiteSetup::update(const fs::path& registry, const ConsentChange& cha
   const std::string bytes = record.encoded();
   // Readers refuse files above the limit; writing one would lock every app out of the file
   // until someone repaired it by hand. Refuse the change instead and keep the old file.
-  if (bytes.size() > kMaxConsentFileSize) fail(CocoaError::fileWriteUnknown);
-  if (privatefiles::replaceFile(folder.get(), kConsentFile, bytes, kTemporaryNames)) {
-    fail(CocoaError::fileWriteUnknown);
+  if (bytes.size() > kMaxConsentFileSize) {
+    fail(CocoaError::fileWriteUnknown, state / kConsentFile,
+         "the record would exceed 32,768 bytes");
+  }
+  if (const std::error_code error =
+          privatefiles::replaceFile(folder.get(), kConsentFile, bytes, kTemporaryNames)) {
+    fail(CocoaError::fileWriteUnknown, state / kConsentFile, "cannot be written", error.value());
   }
 }
 

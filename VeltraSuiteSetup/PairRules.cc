@@ -54,7 +54,9 @@ bool VeltraSuiteSetup::permits(std::string_view local, std::string_view remote,
 void VeltraSuiteSetup::approvePair(std::string_view local, std::string_view remote,
                                    const std::filesystem::path& registry) {
   if (local == remote || !isCatalogueApp(local) || !isCatalogueApp(remote)) {
-    throw cocoaError(CocoaError::fileReadNoPermission);
+    throw cocoaError(
+        CocoaError::fileReadNoPermission, registry,
+        "not a pair of two suite apps: " + std::string(local) + ", " + std::string(remote));
   }
   const std::string key = pair(local, remote);
   update(registry, [&key](VeltraSuiteConsent& record) {

@@ -6,6 +6,7 @@
 #include <sys/file.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "PrivateFiles/PrivateFile.h"
 #include "PrivateFiles/UniqueFd.h"
@@ -58,7 +59,8 @@ std::vector<VeltraInstalledApp> VeltraSuiteSetup::scan(std::string_view local,
   const fs::path lockPath = registry / ".suite-setup" / "prompt.lock";
   const privatefiles::UniqueFd lock =
       privatefiles::openPrivateFile(AT_FDCWD, lockPath.c_str(), O_RDWR | O_CLOEXEC);
-  if (!lock) throw cocoaError(CocoaError::fileWriteNoPermission);
+  if (!lock)
+    throw cocoaError(CocoaError::fileWriteNoPermission, lockPath, "cannot be opened", errno);
   // One alert per registry folder at a time: whoever does not get the lock at once answers an
   // empty list rather than queueing a second alert behind the first.
   if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return {};

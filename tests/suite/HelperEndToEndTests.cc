@@ -111,6 +111,45 @@ TEST_F(HelperEndToEnd, CommandLineFailures) {
   EXPECT_FALSE(fs::exists(registry / ".suite-setup"));
 }
 
+// Every failure is status 1 without a word; PELLOW_TRACE says why.
+TEST_F(HelperEndToEnd, TheTraceSaysWhyARunFailed) {
+  const fs::path open = dir / "open-registry";
+  fs::create_directories(open);
+  fs::permissions(open, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  const fs::path unsigned_ = test::makeBundle(dir / "unsigned", "Pellow", kPellow);
+  install(apps, "Sorel", kSorel);
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } rows[] = {
+      {{"--app", pellow.string(), "--registry", (dir / "missing").string(), "--add", kSorel},
+       (dir / "missing").string() + ": cannot be examined: No such file or directory"},
+      {{"--app", pellow.string(), "--registry", open.string(), "--add", kSorel},
+       open.string() + ": not a private folder (0700, the user's own)"},
+      {{"--app", unsigned_.string(), "--registry", registry.string(), "--bogus"},
+       "ignored: --bogus"},
+      {{"--app", unsigned_.string(), "--registry", registry.string()},
+       "is not a genuine " + std::string(kPellow)},
+      {{"--app", pellow.string()}, "--app and --registry, each with a value, are required"},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    const fs::path trace = dir / ("trace-" + std::to_string(n++) + ".log");
+    std::vector<std::string> argv{VELTRA_HELPER_PATH};
+    argv.insert(argv.end(), row.args.begin(), row.args.end());
+    const testkit::ProcessResult result =
+        testkit::run(argv, {.environment = {{"HOME", home},
+                                            {"PELLOW_TRACE", trace.string()},
+                                            {"DISPLAY", std::nullopt},
+                                            {"WAYLAND_DISPLAY", std::nullopt}}});
+    EXPECT_EQ(result.status, 1) << row.says;
+    EXPECT_EQ(result.out + result.err, "") << row.says;
+    const std::string written = testkit::readFile(trace);
+    EXPECT_NE(written.find(row.says), std::string::npos) << row.says << "\n" << written;
+  }
+}
+
 TEST_F(HelperEndToEnd, CallerMustBeAGenuinePellow) {
   install(apps, "Sorel", kSorel);
   const fs::path unsigned_ = test::makeBundle(dir / "unsigned", "Pellow", kPellow);
