@@ -74,8 +74,9 @@ HTTPResult GitHubAuthorization::postForm(std::string_view path, const FormFields
   HTTPResult result = transport_.send(request);
   const long status = result.response.statusCode;
   if (status >= 200 && status <= 299) return result;
-  if (status == 429 || status == 403) throw PellowError(messages::kRateLimited);
-  throw PellowError(messages::kStatusFailed);
+  const std::string cause = std::string(path) + ": HTTP " + std::to_string(status);
+  if (status == 429 || status == 403) throw PellowError(messages::kRateLimited, cause);
+  throw PellowError(messages::kStatusFailed, cause);
 }
 
 const char* authorizationMessage(std::string_view code) {
@@ -167,7 +168,10 @@ void GitHubAuthorization::fetchUser(GitHubCredential& credential) const {
                      {"X-GitHub-Api-Version", std::string(kAPIVersion)},
                      {"User-Agent", std::string(kUserAgent)}};
   const HTTPResult result = transport_.send(request);
-  if (result.response.statusCode != 200) throw PellowError(messages::kAccountNotVerified);
+  if (result.response.statusCode != 200) {
+    throw PellowError(messages::kAccountNotVerified,
+                      "/user: HTTP " + std::to_string(result.response.statusCode));
+  }
   const User user = User::decode(result.body);
   if (user.id <= 0 || user.login.empty()) throw PellowError(messages::kInvalidAccount);
   credential.accountID = user.id;

@@ -1,5 +1,8 @@
 #include "PellowGitHub/GitHubKeychain.h"
 
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "PellowGitHub/PellowError.h"
@@ -8,7 +11,27 @@
 namespace pellow {
 namespace {
 
-[[noreturn]] void throwKeychainError() { throw PellowError(std::string(kKeychainMessage)); }
+const char* describe(KeychainStatus status) {
+  switch (status) {
+    case KeychainStatus::success:
+      return "success";
+    case KeychainStatus::itemNotFound:
+      return "no item";
+    case KeychainStatus::interactionNotAllowed:
+      return "the store is locked or would need the user";
+    default:
+      return "the store failed";
+  }
+}
+
+[[noreturn]] void throwKeychainError(std::string cause) {
+  throw PellowError(kKeychainMessage, std::move(cause));
+}
+
+[[noreturn]] void throwKeychainError(std::string_view operation, KeychainStatus status) {
+  throwKeychainError(std::string(operation) + ": " + describe(status) + " (status " +
+                     std::to_string(static_cast<std::int32_t>(status)) + ")");
+}
 
 }  // namespace
 
@@ -21,36 +44,37 @@ KeychainItemKey GitHubKeychain::key() const {
 
 std::optional<GitHubCredential> GitHubKeychain::load() const {
   std::optional<std::string> data;
-  switch (backend_->copyData(key(), data)) {
+  switch (const KeychainStatus status = backend_->copyData(key(), data)) {
     case KeychainStatus::success:
       break;
     case KeychainStatus::itemNotFound:
       return std::nullopt;
     default:
-      throwKeychainError();
+      throwKeychainError("read", status);
   }
-  if (!data) throwKeychainError();
+  if (!data) throwKeychainError("read: an item without data");
   return GitHubCredential::decodeKeychain(*data);
 }
 
 void GitHubKeychain::save(const GitHubCredential& credential) const {
   const bool complete = credential.accountID && *credential.accountID >= 1 && credential.login &&
                         !credential.login->empty();
-  if (!complete) throwKeychainError();
+  if (!complete) throwKeychainError("save: a credential without account id or login");
   const std::string data = credential.encoded();
   const KeychainItemKey itemKey = key();
 
-  switch (backend_->update(itemKey, data)) {
+  switch (const KeychainStatus status = backend_->update(itemKey, data)) {
     case KeychainStatus::success:
       return;
     case KeychainStatus::itemNotFound:
       break;
     default:
-      throwKeychainError();
+      throwKeychainError("update", status);
   }
-  if (backend_->add(itemKey, data, kKeychainItemLabel,
-                    KeychainAccessibility::whenUnlockedThisDeviceOnly) != KeychainStatus::success) {
-    throwKeychainError();
+  if (const KeychainStatus status = backend_->add(
+          itemKey, data, kKeychainItemLabel, KeychainAccessibility::whenUnlockedThisDeviceOnly);
+      status != KeychainStatus::success) {
+    throwKeychainError("add", status);
   }
 }
 
@@ -59,7 +83,7 @@ std::filesystem::path GitHubKeychain::lockFolder() const { return backend_->lock
 void GitHubKeychain::deleteItem() const {
   const KeychainStatus status = backend_->remove(key());
   if (status != KeychainStatus::success && status != KeychainStatus::itemNotFound) {
-    throwKeychainError();
+    throwKeychainError("delete", status);
   }
 }
 

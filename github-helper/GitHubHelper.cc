@@ -38,7 +38,8 @@ std::string messageOf(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const PellowError& e) {
-    trace::line("answer", "error: " + std::string(e.message()));
+    trace::line("answer", "error: " + std::string(e.message()) +
+                              (e.cause().empty() ? "" : " (cause: " + e.cause() + ")"));
     return std::string(e.message());
   } catch (const std::exception& e) {
     trace::line("answer", std::string("error (shown as the generic message): ") + e.what());

@@ -125,11 +125,16 @@ nlohmann::json classifyAPIResponse(const HTTPResult& result) {
     if (!value.is_object()) throw PellowError(std::string(kNotAnObjectMessage));
     return value;
   }
-  if (isRateLimited(result)) throw PellowError(rateLimitMessage(rateLimitReset(response)));
-  if (status == 403 || status == 404) throw PellowError(std::string(kRepositoryAccessMessage));
-  if (status == 401) throw PellowError(std::string(kSignInExpiredMessage));
-  if (status >= 301 && status <= 399) throw PellowError(std::string(kRepositoryMovedMessage));
-  throw PellowError(std::string(kRepositoryCheckFailedMessage));
+  // The cause names the status (and a redirection's target): GitHub's own answer text is not
+  // kept, as it may quote what was sent.
+  std::string cause = "HTTP " + std::to_string(status);
+  if (isRateLimited(result)) {
+    throw PellowError(rateLimitMessage(rateLimitReset(response)), cause + ", rate limited");
+  }
+  if (status == 403 || status == 404) throw PellowError(kRepositoryAccessMessage, cause);
+  if (status == 401) throw PellowError(kSignInExpiredMessage, cause);
+  if (status >= 301 && status <= 399) throw PellowError(kRepositoryMovedMessage, cause);
+  throw PellowError(kRepositoryCheckFailedMessage, cause);
 }
 
 }  // namespace pellow

@@ -4,6 +4,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -33,18 +35,23 @@ CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
   // Made 0700 whatever the umask; an existing folder is judged below, never repaired.
   privatefiles::createPrivateFolders(folder);
   if (!privatefiles::isPrivateEntry(AT_FDCWD, folder.c_str(), FileKind::directory)) {
-    throw PellowError(std::string(kLockNotPrivateMessage));
+    throw PellowError(kLockNotPrivateMessage,
+                      folder.string() + ": not a private folder (0700, the user's own)");
   }
 
   const std::filesystem::path file = folder / "credential.lock";
   // Not O_CLOEXEC: the descriptor lives only for this call and the helper starts no programs.
   UniqueFd descriptor = privatefiles::openPrivateFile(AT_FDCWD, file.c_str(), O_RDWR);
-  if (!descriptor) throw PellowError(std::string(kLockBusyMessage));
+  if (!descriptor) {
+    throw PellowError(kLockBusyMessage,
+                      file.string() + ": cannot be opened: " + std::strerror(errno));
+  }
 
   struct stat fileInfo {};
   if (::fstat(descriptor.get(), &fileInfo) != 0 ||
       !privatefiles::isPrivate(fileInfo, FileKind::regularFile)) {
-    throw PellowError(std::string(kLockBusyMessage));
+    throw PellowError(kLockBusyMessage,
+                      file.string() + ": not a private file (0600, the user's own)");
   }
 
   // The deadline is on the wall clock, the pauses between tries on the continuous clock.
@@ -54,7 +61,7 @@ CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
     if (tries++ == 0) trace::line("lock", "waiting: another process holds " + file.string());
     if (!(clock_->now() < deadline)) {
       trace::line("lock", "gave up after " + std::to_string(kWaitLimitSeconds) + " s");
-      throw PellowError(std::string(kLockTimeoutMessage));
+      throw PellowError(kLockTimeoutMessage, file.string() + ": held by another process");
     }
     clock_->sleep(kRetryIntervalSeconds, stop);
     throwIfCancelled(stop);

@@ -65,6 +65,33 @@ TEST_F(GitHubKeychainTest, LoadFailuresGiveTheKeychainMessage) {
   EXPECT_EQ(testing::messageOf([&] { keychain.load(); }), kKeychainMessage);
 }
 
+// The user sees one sentence; the cause says which operation and status, for the trace.
+TEST_F(GitHubKeychainTest, FailuresKeepTheirCause) {
+  const struct {
+    Operation operation;
+    KeychainStatus status;
+    std::string cause;
+  } rows[] = {
+      {Operation::copyData, KeychainStatus::interactionNotAllowed,
+       "read: the store is locked or would need the user (status -25308)"},
+      {Operation::update, KeychainStatus::ioError, "update: the store failed (status -36)"},
+      {Operation::remove, KeychainStatus::ioError, "delete: the store failed (status -36)"},
+  };
+  backend->put(kService, signedIn().encoded());
+  for (const auto& row : rows) {
+    backend->failing = {{row.operation, row.status}};
+    try {
+      if (row.operation == Operation::copyData) keychain.load();
+      if (row.operation == Operation::update) keychain.save(signedIn());
+      if (row.operation == Operation::remove) keychain.deleteItem();
+      ADD_FAILURE() << row.cause;
+    } catch (const PellowError& error) {
+      EXPECT_EQ(error.message(), kKeychainMessage);
+      EXPECT_EQ(error.cause(), row.cause);
+    }
+  }
+}
+
 TEST_F(GitHubKeychainTest, SaveRefusesIncompleteCredentialsWithoutTouchingTheStore) {
   struct Case {
     const char* name;
