@@ -135,10 +135,8 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
   return result;
 }
 
-fs::path homeFolder() { return pellow::Session::current().home; }
-
 std::optional<fs::path> LinuxWorkspace::urlForApplication(std::string_view bundleId) {
-  const fs::path home = homeFolder();
+  const fs::path& home = home_;
   if (home.empty()) return std::nullopt;
   const fs::path folder = home / "Applications";
   std::vector<fs::path> bundles;

@@ -25,23 +25,27 @@
 // Thread-safe: no member state.
 #pragma once
 
+#include "PellowSession/Session.h"
 #include "VeltraSuiteSetup/Platform.h"
 
 namespace veltra {
 
 class LinuxWorkspace final : public Workspace {
  public:
+  // The application registry is <home>/Applications of `session` (copied).
+  explicit LinuxWorkspace(const pellow::Session& session = pellow::Session::current())
+      : home_(session.home) {}
+
   std::vector<RunningApplication> runningApplications() override;
   std::optional<std::filesystem::path> urlForApplication(std::string_view bundleId) override;
   void openApplication(const CheckedApp& app, const OpenConfiguration& configuration) override;
   void setAccessoryActivationPolicy() override {}
+
+ private:
+  std::filesystem::path home_;
 };
 
 // The running application for the executable `exe` (as /proc/<pid>/exe names it).
 RunningApplication applicationForExecutable(const std::filesystem::path& exe);
-
-// The user's home folder: the process session's (HOME when absolute, else the password
-// database's).
-std::filesystem::path homeFolder();
 
 }  // namespace veltra

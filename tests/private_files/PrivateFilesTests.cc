@@ -201,9 +201,7 @@ TEST(PrivateModes, StoresMakePrivateFoldersAndFilesUnderUmask0277) {
   const Case cases[] = {
       {"credential lock",
        [](const fs::path& root) {
-         ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-         pellow::withCredentialLock([] {});
-         ::unsetenv("XDG_DATA_HOME");
+         pellow::CredentialLock(pellow::systemClock(), root / "data" / "PellowGitHub").run([] {});
        },
        {{"data", 0700}, {"data/PellowGitHub", 0700}, {"data/PellowGitHub/credential.lock", 0600}}},
       {"file keychain",

@@ -201,23 +201,18 @@ TEST(RunningApplication, OnlyABundlesMainExecutableCounts) {
 
 TEST(ApplicationRegistry, FirstBundleInNameOrder) {
   testkit::TemporaryFolder home;
-  const char* saved = std::getenv("HOME");
-  const std::string previous = saved ? saved : "";
-  ::setenv("HOME", home.path().c_str(), 1);
   const fs::path apps = home / "Applications";
   test::makeBundle(apps, "B Sorel", "com.pemberhollo.sorel");
   test::makeBundle(apps, "A Sorel", "com.pemberhollo.sorel");
   test::makeBundle(apps, "Kesta", "com.pemberhollo.kesta");
   fs::create_directories(apps / "Nested" / "Mure.app");
-  LinuxWorkspace workspace;
+  LinuxWorkspace workspace(pellow::Session::fromEnvironment({{"HOME", home.path()}}));
   EXPECT_EQ(workspace.urlForApplication("com.pemberhollo.sorel"), apps / "A Sorel.app");
   EXPECT_EQ(workspace.urlForApplication("com.pemberhollo.kesta"), apps / "Kesta.app");
   EXPECT_EQ(workspace.urlForApplication("com.pemberhollo.mure"), std::nullopt);
-  if (saved) {
-    ::setenv("HOME", previous.c_str(), 1);
-  } else {
-    ::unsetenv("HOME");
-  }
+  EXPECT_EQ(LinuxWorkspace(pellow::Session{}).urlForApplication("com.pemberhollo.sorel"),
+            std::nullopt)
+      << "no home folder: no registry";
 }
 
 // The terminal presenter on a real pseudo-terminal: what it shows and how it reads answers.
