@@ -20,7 +20,7 @@
 #include "PellowGitHub/api/LinkHeader.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/Json.h"
-#include "tests/github/FakeKeychainBackend.h"
+#include "tests/support/FakeKeychainBackend.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "fuzz/FuzzSupport.h"
 #include "github-helper/CredentialRequest.h"
 #include "github-helper/GitHubHelper.h"
-#include "tests/github/FakeClock.h"
-#include "tests/github/FakeKeychainBackend.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/FakeKeychainBackend.h"
 
 namespace {
 

@@ -4,8 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "FakeKeychainBackend.h"
-#include "FakeTransport.h"
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/api/GitHubAPI.h"
@@ -13,6 +11,8 @@
 #include "PellowGitHub/support/Json.h"
 #include "PellowGitHub/support/LocaleTime.h"
 #include "tests/github/GitHubTestSupport.h"
+#include "tests/support/FakeKeychainBackend.h"
+#include "tests/support/FakeTransport.h"
 
 namespace pellow {
 namespace {

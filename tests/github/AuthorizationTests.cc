@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "FakeClock.h"
-#include "FakeTransport.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/api/AuthorizationWire.h"
 #include "PellowGitHub/support/Cancellation.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "tests/github/GitHubTestSupport.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/FakeTransport.h"
 
 namespace pellow {
 namespace {

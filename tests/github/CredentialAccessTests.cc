@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "FakeKeychainBackend.h"
-#include "FakeTransport.h"
 #include "PellowGitHub/GitHubAuthorization.h"
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/PellowError.h"
@@ -21,6 +19,8 @@
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "ScopedApplicationSupport.h"
 #include "tests/github/GitHubTestSupport.h"
+#include "tests/support/FakeKeychainBackend.h"
+#include "tests/support/FakeTransport.h"
 
 namespace pellow {
 namespace {

@@ -23,9 +23,9 @@
 #include "PellowGitHub/store/CredentialLockFolder.h"
 #include "PellowGitHub/store/FileKeychainBackend.h"
 #include "PellowGitHub/support/Cancellation.h"
-#include "FakeClock.h"
 #include "ScopedApplicationSupport.h"
 #include "tests/github/GitHubTestSupport.h"
+#include "tests/support/FakeClock.h"
 
 namespace pellow {
 namespace {

@@ -17,13 +17,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FakeKeychainBackend.h"
-#include "FakeTransport.h"
 #include "PellowGitHub/GitHubDesktop.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "ScopedApplicationSupport.h"
 #include "github-helper/CommandContext.h"
 #include "tests/github/GitHubTestSupport.h"
+#include "tests/support/FakeKeychainBackend.h"
+#include "tests/support/FakeTransport.h"
 
 namespace pellow::testing {
 

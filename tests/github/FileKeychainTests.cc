@@ -1,5 +1,5 @@
-#include "Session/CurrentSession.h"
 #include "PellowGitHub/store/FileKeychainBackend.h"
+#include "Session/CurrentSession.h"
 
 #include <fcntl.h>
 #include <signal.h>

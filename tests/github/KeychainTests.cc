@@ -10,8 +10,8 @@
 
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/support/GitHubConfig.h"
-#include "tests/github/FakeKeychainBackend.h"
 #include "tests/github/GitHubTestSupport.h"
+#include "tests/support/FakeKeychainBackend.h"
 
 namespace pellow {
 namespace {

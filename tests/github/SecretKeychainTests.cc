@@ -17,12 +17,12 @@
 #include <memory>
 #include <string>
 
-#include "Session/CurrentSession.h"
 #include "PellowGitHub/GitHubKeychain.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
 #include "PellowGitHub/store/FileKeychainBackend.h"
 #include "PellowGitHub/support/GitHubConfig.h"
+#include "Session/CurrentSession.h"
 #include "tests/github/GitHubTestSupport.h"
 #include "tests/github/HelperWithFakeGitHub.h"
 #include "tests/github/KeyringSession.h"

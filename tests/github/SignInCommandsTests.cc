@@ -5,9 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "FakeClock.h"
-#include "FakeKeychainBackend.h"
-#include "FakeTransport.h"
 #include "PellowGitHub/GitHubAuthorization.h"
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/store/CredentialLock.h"
@@ -16,6 +13,9 @@
 #include "ScopedApplicationSupport.h"
 #include "github-helper/Commands.h"
 #include "tests/github/GitHubTestSupport.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/FakeKeychainBackend.h"
+#include "tests/support/FakeTransport.h"
 
 namespace pellow {
 namespace {
