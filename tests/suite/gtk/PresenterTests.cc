@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "VeltraSuiteSetup/linux/GtkAlertPresenter.h"
 #include "tests/suite/SuiteTestSupport.h"
 
