@@ -1,0 +1,65 @@
+// The connection alert drawn by GTK's Wayland backend on a headless weston as this process's
+// user (root in CI): the other compositor family, and the drawing path with pixman. weston's
+// headless backend has no seat, so the dialog never gets the keyboard; the accessibility bus
+// still reads and presses it.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/suite/gtk/AccessibleTree.h"
+#include "tests/suite/gtk/DialogFixture.h"
+#include "tests/suite/gtk/WaylandDesktop.h"
+
+namespace veltra::test {
+namespace {
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+class WestonDialogTest : public DialogFixture {
+ protected:
+  // Once for the whole program, whichever suite comes first: this process's accessibility
+  // connection stays with the first bus it met. Stopped when the program ends.
+  static void SetUpTestSuite() {
+    if (started) return;
+    started = true;
+    try {
+      desktop = std::make_unique<WaylandDesktop>(Compositor::weston,
+                                                 fs::path(VELTRA_GTK_ARTIFACT_DIR) / "weston-logs");
+    } catch (const WaylandUnavailable& error) {
+      unavailable = error.what();
+      return;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", desktop->busAddress().c_str(), 1);
+    ::unsetenv("DISPLAY");
+  }
+  void SetUp() override {
+    if (!desktop) GTEST_SKIP() << "no headless weston: " << unavailable;
+    DialogFixture::SetUp();
+  }
+
+  static inline bool started = false;  // logs kept in the artifacts
+  static inline std::unique_ptr<WaylandDesktop> desktop;
+  static inline std::string unavailable;
+};
+
+TEST_F(WestonDialogTest, DrawsTheSpecifiedDialogAndRecordsTheAnswer) {
+  auto helper = startHelper(desktop->environment(folder_ / "session"));
+  const auto widgets = accessibleWidgets("suite-setup-helper", 2, seconds(30));
+  ASSERT_FALSE(widgets.empty()) << "the dialog never appeared on the accessibility bus";
+  const auto buttons = expectSpecifiedDialog(widgets, /*titleInside=*/true);
+  // Laid out: both buttons have a size (positions are window-relative on Wayland).
+  for (const auto& button : buttons) EXPECT_GT(button.width * button.height, 0) << button.name;
+
+  const fs::path png = fs::path(VELTRA_GTK_ARTIFACT_DIR) / "weston-dialog.png";
+  EXPECT_EQ(desktop->screenshot(png), "");
+  EXPECT_GT(fs::exists(png) ? fs::file_size(png) : 0, 1000u) << "an empty screenshot";
+
+  EXPECT_TRUE(pressAccessibleButton("suite-setup-helper", kConnectButton));
+  EXPECT_EQ(finish(*helper), 0);
+  expectAnswer(true);
+  EXPECT_EQ(helperStderr(), "");
+}
+
+}  // namespace
+}  // namespace veltra::test
