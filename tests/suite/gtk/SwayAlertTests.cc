@@ -13,16 +13,12 @@
 #include "tests/suite/gtk/AccessibleTree.h"
 #include "tests/suite/gtk/DesktopSession.h"
 #include "tests/suite/gtk/DialogFixture.h"
-#include "tests/suite/gtk/WaylandDesktop.h"
+#include "tests/suite/gtk/WaylandDialogFixture.h"
 
 namespace veltra::test {
 namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
-
-bool started = false;  // the whole program's desktop, logs kept in the artifacts
-std::unique_ptr<WaylandDesktop> desktop;
-std::string unavailable;
 
 // The helper's window in sway's tree (the node whose app_id is the program's), or null.
 nlohmann::json findDialogNode(const nlohmann::json& node) {
@@ -39,37 +35,13 @@ nlohmann::json findDialogNode(const nlohmann::json& node) {
   return nullptr;
 }
 
-class SwayDialogTest : public DialogFixture {
+class SwayDialogTest : public WaylandDialogFixture<Compositor::sway> {
  protected:
-  // Once for the whole program, whichever suite comes first: this process's accessibility
-  // connection stays with the first bus it met. Stopped when the program ends.
-  static void SetUpTestSuite() {
-    if (started) return;
-    started = true;
-    try {
-      desktop = std::make_unique<WaylandDesktop>(Compositor::sway,
-                                                 fs::path(VELTRA_GTK_ARTIFACT_DIR) / "sway-logs");
-    } catch (const WaylandUnavailable& error) {
-      unavailable = error.what();
-      return;
-    }
-    // This process reads the accessibility tree of the same session bus; no X display.
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", desktop->busAddress().c_str(), 1);
-    ::unsetenv("DISPLAY");
-  }
-
-  void SetUp() override {
-    if (!desktop) GTEST_SKIP() << "no headless sway: " << unavailable;
-    DialogFixture::SetUp();
-  }
-
-  testkit::EnvironmentChanges environment() { return desktop->environment(folder_ / "session"); }
-
   // The dialog's node in sway's tree once it is mapped; fails the test if the helper ends first.
   nlohmann::json waitForDialog(testkit::ChildProcess& helper) {
     const auto deadline = std::chrono::steady_clock::now() + seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-      const std::string tree = desktop->swayTree();
+      const std::string tree = desktop().swayTree();
       if (!tree.empty()) {
         if (auto node = findDialogNode(nlohmann::json::parse(tree)); !node.is_null()) {
           return node;
@@ -113,8 +85,8 @@ TEST_P(SwayDialogAnswer, ShowsTheSpecifiedDialogFocusedAndRecordsTheButton) {
   EXPECT_EQ(node["name"], "suite-setup-helper");
   expectSpecifiedTexts();
 
-  const std::string shot = desktop->screenshot(fs::path(VELTRA_GTK_ARTIFACT_DIR) /
-                                               (std::string("sway-") + GetParam().name + ".png"));
+  const std::string shot = desktop().screenshot(fs::path(VELTRA_GTK_ARTIFACT_DIR) /
+                                                (std::string("sway-") + GetParam().name + ".png"));
   EXPECT_EQ(shot, "");
 
   EXPECT_TRUE(pressAccessibleButton("suite-setup-helper", GetParam().button));
@@ -148,7 +120,7 @@ TEST_F(SwayDialogTest, PrefersWaylandAndPassesTokenAndParent) {
   expectAnswer(true);
 
   const std::string& log = helperStderr();
-  EXPECT_NE(log.find("alert: WAYLAND_DISPLAY " + desktop->socket().string() + " and DISPLAY " +
+  EXPECT_NE(log.find("alert: WAYLAND_DISPLAY " + desktop().socket().string() + " and DISPLAY " +
                      x11.display() + " are both set: Wayland first"),
             std::string::npos)
       << log.substr(0, 2000);

@@ -205,4 +205,24 @@ std::string WaylandDesktop::screenshot(const fs::path& png) const {
   return "weston-screenshooter wrote no PNG";
 }
 
+WaylandDesktop* programWaylandDesktop(Compositor compositor, const fs::path& logs,
+                                      std::string& why) {
+  static std::unique_ptr<WaylandDesktop> desktop;
+  static std::string unavailable;
+  static bool started = false;
+  if (!started) {
+    started = true;
+    try {
+      desktop = std::make_unique<WaylandDesktop>(compositor, logs);
+      ::setenv("DBUS_SESSION_BUS_ADDRESS", desktop->busAddress().c_str(), 1);
+      ::unsetenv("DISPLAY");
+    } catch (const std::exception& error) {
+      // Also a tool that cannot be started (ChildProcess): the desktop's, not the helper's fault.
+      unavailable = error.what();
+    }
+  }
+  why = unavailable;
+  return desktop.get();
+}
+
 }  // namespace veltra::test

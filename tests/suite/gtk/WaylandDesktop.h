@@ -65,4 +65,10 @@ class WaylandDesktop {
   std::unique_ptr<testkit::ChildProcess> compositor_process_;
 };
 
+// The desktop of a whole test program (see WaylandDialogFixture.h), started by the first call
+// with its logs in `logs` and stopped when the program ends; null when it cannot start, and then
+// `why` says why. Later calls return the first one's answer whatever they ask for.
+WaylandDesktop* programWaylandDesktop(Compositor compositor, const std::filesystem::path& logs,
+                                      std::string& why);
+
 }  // namespace veltra::test

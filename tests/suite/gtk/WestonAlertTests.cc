@@ -5,46 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "tests/suite/gtk/AccessibleTree.h"
 #include "tests/suite/gtk/DialogFixture.h"
-#include "tests/suite/gtk/WaylandDesktop.h"
+#include "tests/suite/gtk/WaylandDialogFixture.h"
 
 namespace veltra::test {
 namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-class WestonDialogTest : public DialogFixture {
- protected:
-  // Once for the whole program, whichever suite comes first: this process's accessibility
-  // connection stays with the first bus it met. Stopped when the program ends.
-  static void SetUpTestSuite() {
-    if (started) return;
-    started = true;
-    try {
-      desktop = std::make_unique<WaylandDesktop>(Compositor::weston,
-                                                 fs::path(VELTRA_GTK_ARTIFACT_DIR) / "weston-logs");
-    } catch (const WaylandUnavailable& error) {
-      unavailable = error.what();
-      return;
-    }
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", desktop->busAddress().c_str(), 1);
-    ::unsetenv("DISPLAY");
-  }
-  void SetUp() override {
-    if (!desktop) GTEST_SKIP() << "no headless weston: " << unavailable;
-    DialogFixture::SetUp();
-  }
-
-  static inline bool started = false;  // logs kept in the artifacts
-  static inline std::unique_ptr<WaylandDesktop> desktop;
-  static inline std::string unavailable;
-};
+class WestonDialogTest : public WaylandDialogFixture<Compositor::weston> {};
 
 TEST_F(WestonDialogTest, DrawsTheSpecifiedDialogAndRecordsTheAnswer) {
-  auto helper = startHelper(desktop->environment(folder_ / "session"));
+  auto helper = startHelper(environment());
   const auto widgets = accessibleWidgets("suite-setup-helper", 2, seconds(30));
   ASSERT_FALSE(widgets.empty()) << "the dialog never appeared on the accessibility bus";
   const auto buttons = expectSpecifiedDialog(widgets, /*titleInside=*/true);
@@ -52,7 +25,7 @@ TEST_F(WestonDialogTest, DrawsTheSpecifiedDialogAndRecordsTheAnswer) {
   for (const auto& button : buttons) EXPECT_GT(button.width * button.height, 0) << button.name;
 
   const fs::path png = fs::path(VELTRA_GTK_ARTIFACT_DIR) / "weston-dialog.png";
-  EXPECT_EQ(desktop->screenshot(png), "");
+  EXPECT_EQ(desktop().screenshot(png), "");
   EXPECT_GT(fs::exists(png) ? fs::file_size(png) : 0, 1000u) << "an empty screenshot";
 
   EXPECT_TRUE(pressAccessibleButton("suite-setup-helper", kConnectButton));
