@@ -61,7 +61,9 @@ bool isSocket(const fs::path& path) {
 // The compositor's home: a folder of its own outside the test's private folder, which the
 // unprivileged account could not enter.
 fs::path makeHome(const std::optional<Account>& account) {
-  std::string pattern = (fs::temp_directory_path() / "pellow-wayland-XXXXXX").string();
+  // Under /tmp when the account is another: a TMPDIR of this user's may be closed to it.
+  const fs::path parent = account ? fs::path("/tmp") : fs::temp_directory_path();
+  std::string pattern = (parent / "pellow-wayland-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw WaylandUnavailable("mkdtemp failed");
   const fs::path home = pattern;
   fs::create_directories(home / "run");
