@@ -120,6 +120,18 @@ TEST_F(DialogTest, TransientForTheApplicationsWindowWhenItNamesOne) {
   }
 }
 
+// A Wayland display that is named but gone (a stale variable in an X11 session) leaves X11.
+TEST_F(DialogTest, FallsBackToX11WhenTheWaylandDisplayIsGone) {
+  testkit::EnvironmentChanges env = ProgramDesktop::session().environment();
+  env["WAYLAND_DISPLAY"] = "veltra-test-no-compositor";
+  auto helper = startHelper(env);
+  ASSERT_NE(waitForDialog(*helper), 0u);
+  EXPECT_EQ(xdotool({"key", "Return"}).status, 0);
+  EXPECT_EQ(finish(*helper), 0);
+  expectAnswer(true);
+  EXPECT_EQ(helperStderr(), "");
+}
+
 // Every answer but the first button declines for the current set of installed apps.
 struct Decline {
   const char* name;
