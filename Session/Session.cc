@@ -70,6 +70,8 @@ Session make(const Lookup& variable) {
   }
   session.display = variable("DISPLAY");
   session.waylandDisplay = variable("WAYLAND_DISPLAY");
+  session.activationToken = variable("XDG_ACTIVATION_TOKEN");
+  session.parentWindow = variable("VELTRA_PARENT_WINDOW");
   std::error_code error;
   session.executable = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) session.executable.clear();

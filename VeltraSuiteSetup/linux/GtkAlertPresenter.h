@@ -13,10 +13,15 @@
 // display connection can be opened (WAYLAND_DISPLAY or DISPLAY unset, or naming no server). It
 // never throws and never writes to stdout or stderr.
 //
+// The display is the session's Wayland display, else (or when it cannot be opened) its X11
+// display (AlertDisplayPlan.h); the trace's "alert" lines say which and why.
+//
 // runModal shows a modal message dialog: the message text as primary and the informative text as
 // secondary text, the buttons in order with the first as the default (Enter answers it), kept
 // above other windows, focused and marked urgent (on Wayland the compositor alone decides
-// stacking and focus). Returns kAlertFirstButtonReturn + the index of the chosen button, or
+// stacking and focus: the first dialog of a run brings the session's activation token for it),
+// transient for the session's parent window when it names one of the dialog's window system and
+// the display can attach to it. The window's title is the program's name, not the message. Returns kAlertFirstButtonReturn + the index of the chosen button, or
 // kGtkAlertClosedReturn when the window was closed any other way (Escape, the window manager's
 // close button), which callers count as declined. If the display connection is lost while the
 // dialog is up, GTK ends the process with status 1.

@@ -43,6 +43,14 @@ struct Session {
   // DISPLAY and WAYLAND_DISPLAY as given (empty when unset).
   std::string display;
   std::string waylandDisplay;
+  // XDG_ACTIVATION_TOKEN as given (empty when unset): the xdg-activation token the application
+  // that started the process handed over, so that a window of ours may take the focus on a
+  // compositor that refuses focus to windows that bring no token.
+  std::string activationToken;
+  // VELTRA_PARENT_WINDOW as given (empty when unset): the exported window handle of the
+  // application that asked, "wayland:<xdg-foreign handle>" or "x11:<window id>". Read, never
+  // checked, here; whoever attaches a window to it parses it.
+  std::string parentWindow;
   // The running program (/proc/self/exe), empty when it cannot be read.
   std::filesystem::path executable;
   // Whether the process runs inside a Flatpak sandbox (/.flatpak-info exists).

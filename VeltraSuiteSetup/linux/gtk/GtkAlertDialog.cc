@@ -4,10 +4,15 @@
 #include "VeltraSuiteSetup/linux/gtk/GtkAlertDialog.h"
 
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
 #endif
 
+#include <cerrno>
+#include <cstdlib>
 #include <memory>
 
 namespace veltra::gtkalert {
@@ -29,6 +34,52 @@ OwnedDialog ownedDialog(GtkWidget* widget) {
   return OwnedDialog(widget);
 }
 
+struct ObjectUnref {
+  void operator()(gpointer object) const noexcept { g_object_unref(object); }
+};
+// A foreign X11 window that the dialog is transient for; kept until the dialog is gone.
+using ForeignWindow = std::unique_ptr<GdkWindow, ObjectUnref>;
+
+// Makes the realized dialog transient for the asking application's window, so that the window
+// manager or compositor keeps it with that window (above it, on its workspace). Only a parent
+// of the dialog's own window system can be had: an X11 window id means nothing to a Wayland
+// compositor, nor an xdg-foreign handle to an X server.
+ParentOutcome attachToParent(GtkWindow* window, const DialogContent& content,
+                             ForeignWindow& foreign) {
+  if (content.parentHandle == nullptr || content.parentHandle[0] == '\0') {
+    return ParentOutcome::none;
+  }
+  GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window));
+  if (gdkWindow == nullptr) return ParentOutcome::refused;
+#ifdef GDK_WINDOWING_WAYLAND
+  if (GDK_IS_WAYLAND_WINDOW(gdkWindow)) {
+    if (content.parentBackend != Backend::wayland) return ParentOutcome::otherSystem;
+    // GDK's API takes a mutable string it does not change.
+    GString* handle = g_string_new(content.parentHandle);
+    const gboolean attached = gdk_wayland_window_set_transient_for_exported(gdkWindow, handle->str);
+    g_string_free(handle, TRUE);
+    return attached ? ParentOutcome::attached : ParentOutcome::refused;
+  }
+#endif
+#ifdef GDK_WINDOWING_X11
+  if (GDK_IS_X11_WINDOW(gdkWindow)) {
+    if (content.parentBackend != Backend::x11) return ParentOutcome::otherSystem;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long id = std::strtoul(content.parentHandle, &end, 0);
+    if (errno != 0 || end == content.parentHandle || *end != '\0' || id == 0) {
+      return ParentOutcome::refused;
+    }
+    // Null when no such window exists (GDK traps the X error).
+    foreign.reset(gdk_x11_window_foreign_new_for_display(gdk_window_get_display(gdkWindow), id));
+    if (!foreign) return ParentOutcome::refused;
+    gdk_window_set_transient_for(gdkWindow, foreign.get());
+    return ParentOutcome::attached;
+  }
+#endif
+  return ParentOutcome::otherSystem;
+}
+
 // Brings the dialog to the front as the application the user is working with now. On X11 a
 // timestamp fresh from the server makes the window manager's focus-stealing prevention treat the
 // request as the user's latest action, which is what a question the user must answer needs.
@@ -47,9 +98,21 @@ void present(GtkWindow* window) {
 // Presenting a window that is not yet on screen only maps it; the focus request itself has to
 // wait until it is mapped. Without a window manager (a kiosk session, a bare X server) nobody
 // else would ever give the dialog the keyboard.
-gboolean presentOnceMapped(GtkWidget* widget, GdkEvent*, gpointer) {
+//
+// On Wayland that focus request is an xdg-activation request. Compositors that prevent focus
+// stealing (GNOME Shell, KWin) grant it only with a token that the user's last action produced,
+// so the token the asking application handed over goes with it. GDK consumes the display's
+// startup id on its next focus request (and when it announces a finished startup, which it does
+// while mapping), so it is set here, right before that request, not earlier.
+gboolean presentOnceMapped(GtkWidget* widget, GdkEvent*, gpointer token) {
   g_signal_handlers_disconnect_by_func(widget, reinterpret_cast<gpointer>(&presentOnceMapped),
-                                       nullptr);
+                                       token);
+#ifdef GDK_WINDOWING_WAYLAND
+  GdkDisplay* display = gtk_widget_get_display(widget);
+  if (token != nullptr && GDK_IS_WAYLAND_DISPLAY(display)) {
+    gdk_wayland_display_set_startup_notification_id(display, static_cast<const char*>(token));
+  }
+#endif
   present(GTK_WINDOW(widget));
   return FALSE;
 }
@@ -65,7 +128,7 @@ void flushPendingEvents() {
 
 }  // namespace
 
-int runDialog(const DialogContent& content) noexcept {
+DialogAnswer runDialog(const DialogContent& content) noexcept {
   OwnedDialog dialog = ownedDialog(gtk_message_dialog_new(
       nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_NONE, "%s", content.message));
   GtkWindow* window = GTK_WINDOW(dialog.get());
@@ -88,12 +151,19 @@ int runDialog(const DialogContent& content) noexcept {
     gtk_window_set_focus(window, defaultButton);
   }
 
-  // A message dialog has no title of its own; the window list and the task switcher would show
-  // an unnamed window, so it carries the question.
-  gtk_window_set_title(window, content.message);
+  // The title names the program, as the window list and task switcher show it. The question is
+  // the dialog's own first line, which the title bar right above it (GTK's own on Wayland, the
+  // window manager's on X11) would otherwise repeat word for word.
+  if (const char* name = g_get_application_name()) gtk_window_set_title(window, name);
   gtk_window_set_position(window, GTK_WIN_POS_CENTER);
   gtk_window_set_keep_above(window, TRUE);
-  g_signal_connect(dialog.get(), "map-event", G_CALLBACK(&presentOnceMapped), nullptr);
+  const bool haveToken = content.activationToken != nullptr && content.activationToken[0] != '\0';
+  // The token outlives the handler: content is the caller's and runDialog blocks until the end.
+  gpointer token = haveToken ? const_cast<char*>(content.activationToken) : nullptr;
+  g_signal_connect(dialog.get(), "map-event", G_CALLBACK(&presentOnceMapped), token);
+  gtk_widget_realize(GTK_WIDGET(window));
+  ForeignWindow foreignParent;
+  const ParentOutcome parent = attachToParent(window, content, foreignParent);
   present(window);
   // Set once the window exists on the server: GDK drops the hint on a window that is not
   // shown yet.
@@ -105,9 +175,9 @@ int runDialog(const DialogContent& content) noexcept {
   // Escape, the window manager's close button and a destroyed window answer with GTK's negative
   // response codes: they are no button.
   if (response >= 0 && static_cast<std::size_t>(response) < content.buttons.size()) {
-    return static_cast<int>(response);
+    return {static_cast<int>(response), parent};
   }
-  return -1;
+  return {-1, parent};
 }
 
 }  // namespace veltra::gtkalert

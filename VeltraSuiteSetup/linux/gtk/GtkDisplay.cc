@@ -4,11 +4,16 @@
 
 #include <fcntl.h>
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <string>
 
 #include "VeltraSuiteSetup/linux/gtk/GtkAlertDialog.h"
 
@@ -43,12 +48,33 @@ class StderrSilenced {
   int saved_;
 };
 
+Backend backendOf(GdkDisplay* display) {
+#ifdef GDK_WINDOWING_WAYLAND
+  if (GDK_IS_WAYLAND_DISPLAY(display)) return Backend::wayland;
+#endif
+#ifdef GDK_WINDOWING_X11
+  if (GDK_IS_X11_DISPLAY(display)) return Backend::x11;
+#endif
+  return Backend::none;
+}
+
+// Opens `name` with GDK's backend `backend` alone, so that a Wayland socket name is never
+// handed to Xlib and the other way round. The allowed list is a plain setting that GDK consults
+// on each open; GDK_BACKEND, when the user set it, still narrows it further.
+GdkDisplay* openWith(const char* backend, const char* name) {
+  if (name == nullptr || name[0] == '\0') return nullptr;
+  gdk_set_allowed_backends(backend);
+  return gdk_display_open(name);
+}
+
 }  // namespace
 
-bool openDisplay(const char* programName, bool sessionBusKnown) noexcept {
+Backend openDisplay(const Displays& displays) noexcept {
   static bool prepared = false;
-  static bool open = false;
-  if (open) return true;
+  static Backend open = Backend::none;
+  if (open != Backend::none) return open;
+  const char* programName = displays.programName;
+  const bool sessionBusKnown = displays.sessionBusKnown;
   if (!prepared) {
     prepared = true;
     // Both paths: GTK 3 logs through g_log's handlers, GLib and GIO through the structured
@@ -69,7 +95,18 @@ bool openDisplay(const char* programName, bool sessionBusKnown) noexcept {
     if (!sessionBusKnown) ::setenv("NO_AT_BRIDGE", "1", 1);
   }
   StderrSilenced silenced;
-  open = gtk_init_check(nullptr, nullptr) != FALSE;
+  // GTK without a display first: gtk_init_check would open whatever the environment names,
+  // while the caller has already decided which displays count.
+  if (gtk_parse_args(nullptr, nullptr) == FALSE) return Backend::none;
+  // Wayland first, as GTK itself prefers: under a Wayland session DISPLAY usually names
+  // Xwayland, where the compositor's focus and stacking rules reach the dialog only in part.
+  GdkDisplay* display = openWith("wayland", displays.waylandDisplay);
+  if (display == nullptr) display = openWith("x11", displays.x11Display);
+  if (display == nullptr) return Backend::none;
+  // The first display opened becomes GDK's default by itself; said here so that it does not
+  // depend on that.
+  gdk_display_manager_set_default_display(gdk_display_manager_get(), display);
+  open = backendOf(display);
   return open;
 }
 

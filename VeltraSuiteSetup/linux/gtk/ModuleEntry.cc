@@ -8,16 +8,61 @@
 
 namespace {
 
-int openDisplay(const char* programName, int sessionBusKnown) noexcept {
-  return veltra::gtkalert::openDisplay(programName, sessionBusKnown != 0) ? 0 : 1;
+using veltra::gtkalert::Backend;
+using veltra::gtkalert::ParentOutcome;
+
+int toCode(Backend backend) noexcept {
+  switch (backend) {
+    case Backend::wayland:
+      return VELTRA_GTK_ALERT_BACKEND_WAYLAND;
+    case Backend::x11:
+      return VELTRA_GTK_ALERT_BACKEND_X11;
+    case Backend::none:
+      break;
+  }
+  return VELTRA_GTK_ALERT_BACKEND_NONE;
 }
 
-int runModal(const char* message, const char* informative, const char* const* buttons,
-             size_t buttonCount) noexcept {
+Backend fromCode(int code) noexcept {
+  if (code == VELTRA_GTK_ALERT_BACKEND_WAYLAND) return Backend::wayland;
+  if (code == VELTRA_GTK_ALERT_BACKEND_X11) return Backend::x11;
+  return Backend::none;
+}
+
+int toCode(ParentOutcome outcome) noexcept {
+  switch (outcome) {
+    case ParentOutcome::attached:
+      return VELTRA_GTK_ALERT_PARENT_ATTACHED;
+    case ParentOutcome::refused:
+      return VELTRA_GTK_ALERT_PARENT_REFUSED;
+    case ParentOutcome::otherSystem:
+      return VELTRA_GTK_ALERT_PARENT_OTHER_SYSTEM;
+    case ParentOutcome::none:
+      break;
+  }
+  return VELTRA_GTK_ALERT_PARENT_NONE;
+}
+
+int openDisplay(const VeltraGtkAlertDisplays* displays) noexcept {
+  if (displays == nullptr) return VELTRA_GTK_ALERT_BACKEND_NONE;
+  return toCode(
+      veltra::gtkalert::openDisplay({displays->program_name, displays->wayland_display,
+                                     displays->x11_display, displays->session_bus_known != 0}));
+}
+
+int runModal(VeltraGtkAlertRequest* request) noexcept {
+  if (request == nullptr) return VELTRA_GTK_ALERT_CLOSED;
   const veltra::gtkalert::DialogContent content{
-      message != nullptr ? message : "", informative != nullptr ? informative : "",
-      std::span<const char* const>(buttons, buttons != nullptr ? buttonCount : 0)};
-  return veltra::gtkalert::runDialog(content);
+      request->message != nullptr ? request->message : "",
+      request->informative != nullptr ? request->informative : "",
+      std::span<const char* const>(request->buttons,
+                                   request->buttons != nullptr ? request->button_count : 0),
+      request->activation_token,
+      request->parent_handle,
+      fromCode(request->parent_backend)};
+  const veltra::gtkalert::DialogAnswer answer = veltra::gtkalert::runDialog(content);
+  request->parent_status = toCode(answer.parent);
+  return answer.chosen;
 }
 
 }  // namespace

@@ -41,21 +41,41 @@ void collect(AtspiAccessible* node, int depth, std::vector<AccessibleWidget>& ou
   }
 }
 
-std::vector<AccessibleWidget> snapshot(const std::string& application) {
-  std::vector<AccessibleWidget> widgets;
+// The newest application called `application`, or null. Newest last: an application of an
+// earlier run may linger until the bus notices it left.
+Accessible newestApplication(const std::string& application) {
   Accessible desktop(atspi_get_desktop(0));
-  if (!desktop) return widgets;
+  if (!desktop) return nullptr;
   atspi_accessible_clear_cache(desktop.get());
   const gint count = atspi_accessible_get_child_count(desktop.get(), nullptr);
-  // Newest last: an application of an earlier run may linger until the bus notices it left.
   for (gint i = count - 1; i >= 0; --i) {
     Accessible app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
-    if (!app) continue;
-    if (takeString(atspi_accessible_get_name(app.get(), nullptr)) != application) continue;
-    collect(app.get(), 0, widgets);
-    break;
+    if (app && takeString(atspi_accessible_get_name(app.get(), nullptr)) == application) {
+      return app;
+    }
   }
+  return nullptr;
+}
+
+std::vector<AccessibleWidget> snapshot(const std::string& application) {
+  std::vector<AccessibleWidget> widgets;
+  if (Accessible app = newestApplication(application)) collect(app.get(), 0, widgets);
   return widgets;
+}
+
+bool pressIn(AtspiAccessible* node, const std::string& name, int depth) {
+  if (depth > 40) return false;
+  if (takeString(atspi_accessible_get_role_name(node, nullptr)) == "push button" &&
+      takeString(atspi_accessible_get_name(node, nullptr)) == name) {
+    std::unique_ptr<AtspiAction, ObjectUnref> action(atspi_accessible_get_action_iface(node));
+    return action && atspi_action_do_action(action.get(), 0, nullptr) != FALSE;
+  }
+  const gint count = atspi_accessible_get_child_count(node, nullptr);
+  for (gint i = 0; i < count; ++i) {
+    Accessible child(atspi_accessible_get_child_at_index(node, i, nullptr));
+    if (child && pressIn(child.get(), name, depth + 1)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -79,6 +99,15 @@ std::vector<AccessibleWidget> accessibleWidgets(const std::string& application,
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   return {};
+}
+
+}  // namespace veltra::test
+
+namespace veltra::test {
+
+bool pressAccessibleButton(const std::string& application, const std::string& name) {
+  const Accessible app = newestApplication(application);
+  return app && pressIn(app.get(), name, 0);
 }
 
 }  // namespace veltra::test

@@ -26,4 +26,10 @@ std::vector<AccessibleWidget> accessibleWidgets(const std::string& application,
                                                 std::size_t minButtons,
                                                 std::chrono::milliseconds limit);
 
+// Presses the push button named `name` of the newest application called `application` through
+// its accessible action, as a screen reader or switch device would: no pointer or keyboard
+// needed, so it works where input cannot be synthesised (Wayland). Returns whether a button
+// was found and its action accepted. Call it after accessibleWidgets(), which connects.
+bool pressAccessibleButton(const std::string& application, const std::string& name);
+
 }  // namespace veltra::test

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "VeltraSuiteSetup/linux/GtkAlertPresenter.h"
 #include "tests/suite/SuiteTestSupport.h"
 
@@ -13,24 +11,29 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(GtkAlertPresenterFactory, NullWhenTheModuleOrDisplayCannotBeHad) {
-  ::unsetenv("DISPLAY");
-  ::unsetenv("WAYLAND_DISPLAY");
   testkit::TemporaryFolder folder;
+  // The displays come from the session alone, whatever this process's environment names.
+  const pellow::Session noDisplay = pellow::Session::fromEnvironment({});
+  pellow::Session deadDisplays = noDisplay;
+  deadDisplays.waylandDisplay = (folder / "no-compositor").string();
+  deadDisplays.display = ":4095";
   testkit::writeFile(folder / "text.so", "not a shared object\n");
   struct Case {
     const char* name;
     fs::path module;
+    const pellow::Session& session;
   };
   const Case cases[] = {
-      {"missing file", folder / "veltra-gtk-alert.so"},
-      {"not a shared object", folder / "text.so"},
-      {"a library without the entry point", "libm.so.6"},
-      // Last: it loads GTK into this process, which then fails to open a display.
-      {"the real module without a display", VELTRA_GTK_MODULE_PATH},
+      {"missing file", folder / "veltra-gtk-alert.so", noDisplay},
+      {"not a shared object", folder / "text.so", noDisplay},
+      {"a library without the entry point", "libm.so.6", noDisplay},
+      // Last: they load GTK into this process, which then fails to open a display.
+      {"the real module without a display", VELTRA_GTK_MODULE_PATH, noDisplay},
+      {"the real module, no server behind either display", VELTRA_GTK_MODULE_PATH, deadDisplays},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(makeGtkAlertPresenter(c.module), nullptr);
+    EXPECT_EQ(makeGtkAlertPresenter(c.module, c.session), nullptr);
   }
 }
 

@@ -81,6 +81,23 @@ void X11WindowReader::requestClose(unsigned long window) {
   XFlush(x);
 }
 
+unsigned long X11WindowReader::transientFor(unsigned long window) {
+  Window parent = None;
+  gdk_x11_display_error_trap_push(display());
+  const Status found = XGetTransientForHint(xdisplay(), window, &parent);
+  gdk_x11_display_error_trap_pop_ignored(display());
+  return found != 0 ? parent : 0;
+}
+
+unsigned long X11WindowReader::makeWindow() {
+  Display* x = xdisplay();
+  const Window window =
+      XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 400, 300, 0, 0, 0xffffff);
+  XMapWindow(x, window);
+  XSync(x, False);
+  return window;
+}
+
 void X11WindowReader::savePng(unsigned long window, const std::filesystem::path& path) {
   GdkWindow* foreign = gdk_x11_window_foreign_new_for_display(display(), window);
   if (foreign == nullptr) throw std::runtime_error("no such window");

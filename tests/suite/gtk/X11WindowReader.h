@@ -21,6 +21,11 @@ class X11WindowReader {
   unsigned long focus();                 // the window holding the input focus
   // What a window manager sends when the user clicks the title bar's close button.
   void requestClose(unsigned long window);
+  // The window that `window` is transient for (WM_TRANSIENT_FOR), 0 when none.
+  unsigned long transientFor(unsigned long window);
+  // Creates and maps a plain top-level window that lives as long as this process: an
+  // application's window for a dialog to attach to.
+  unsigned long makeWindow();
   // Saves the window's current contents as PNG; throws std::runtime_error on failure.
   void savePng(unsigned long window, const std::filesystem::path& path);
 };
