@@ -12,9 +12,9 @@
 
 #include "PellowGitHub/store/ApplicationSupport.h"
 #include "PellowGitHub/store/FileKeychainItem.h"
+#include "PellowGitHub/store/KeychainFolder.h"
 #include "PrivateFiles/AtomicFile.h"
 #include "PrivateFiles/PrivateCheck.h"
-#include "PrivateFiles/PrivateFolder.h"
 #include "PrivateFiles/UniqueFd.h"
 #include "TextKit/BoundedRead.h"
 
@@ -26,7 +26,6 @@ using privatefiles::isPrivate;
 using privatefiles::UniqueFd;
 
 constexpr const char* kPellowFolder = "PellowGitHub";
-constexpr const char* kKeychainFolder = "Keychain";
 
 // Thrown inside this file only; every public call turns it into its status.
 struct StoreFailure {
@@ -38,31 +37,9 @@ struct StoreFailure {
 // Killed writers' leftovers are recognised by this name pattern only.
 const privatefiles::TemporaryNames& temporaryNames() { return privatefiles::hexTemporaryNames(); }
 
-// Opens the private folder `name` inside `parent` and checks it. An empty descriptor means the
-// folder does not exist (only when `create` is false).
-UniqueFd openPrivateFolder(int parent, const char* name, bool create) {
-  if (create) privatefiles::createPrivateFolder(parent, name);
-  UniqueFd folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder) {
-    if (errno == ENOENT && !create) return {};
-    fail();
-  }
-  struct stat status {};
-  if (::fstat(folder.get(), &status) != 0 || !isPrivate(status, FileKind::directory)) fail();
-  return folder;
-}
-
 // The checked Keychain folder, or an empty descriptor when it does not exist yet.
 UniqueFd openStoreFolder(const std::filesystem::path& applicationSupport, bool create) {
-  if (create) privatefiles::createPrivateFolders(applicationSupport);
-  UniqueFd root(::open(applicationSupport.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!root) {
-    if (errno == ENOENT && !create) return {};
-    fail();
-  }
-  UniqueFd pellow = openPrivateFolder(root.get(), kPellowFolder, create);
-  if (!pellow) return {};
-  return openPrivateFolder(pellow.get(), kKeychainFolder, create);
+  return openKeychainFolder(applicationSupport, create);
 }
 
 // The store's writers run under the credential lock, so any temporary file found here belongs

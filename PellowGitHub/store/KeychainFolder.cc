@@ -1,0 +1,52 @@
+#include "PellowGitHub/store/KeychainFolder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "PrivateFiles/PrivateCheck.h"
+#include "PrivateFiles/PrivateFolder.h"
+
+namespace pellow {
+namespace {
+
+using privatefiles::UniqueFd;
+
+[[noreturn]] void fail(int error) {
+  throw std::system_error(error, std::generic_category(), "keychain folder");
+}
+
+// Opens the private folder `name` inside `parent` and checks it. An empty descriptor means the
+// folder does not exist (only when `create` is false).
+UniqueFd openPrivateFolder(int parent, const char* name, bool create) {
+  if (create) privatefiles::createPrivateFolder(parent, name);
+  UniqueFd folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder) {
+    if (errno == ENOENT && !create) return {};
+    fail(errno);
+  }
+  struct stat status {};
+  if (::fstat(folder.get(), &status) != 0 ||
+      !privatefiles::isPrivate(status, privatefiles::FileKind::directory)) {
+    fail(EPERM);
+  }
+  return folder;
+}
+
+}  // namespace
+
+UniqueFd openKeychainFolder(const std::filesystem::path& applicationSupport, bool create) {
+  if (create) privatefiles::createPrivateFolders(applicationSupport);
+  UniqueFd root(::open(applicationSupport.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root) {
+    if (errno == ENOENT && !create) return {};
+    fail(errno);
+  }
+  UniqueFd pellow = openPrivateFolder(root.get(), "PellowGitHub", create);
+  if (!pellow) return {};
+  return openPrivateFolder(pellow.get(), "Keychain", create);
+}
+
+}  // namespace pellow
