@@ -27,12 +27,9 @@ using privatefiles::UniqueFd;
 
 constexpr const char* kPellowFolder = "PellowGitHub";
 
-// Thrown inside this file only; every public call turns it into its status.
-struct StoreFailure {
-  KeychainStatus status;
-};
-
-[[noreturn]] void fail() { throw StoreFailure{KeychainStatus::ioError}; }
+using keychainfiles::fail;
+using keychainfiles::guarded;
+using keychainfiles::removeLeftovers;
 
 // Killed writers' leftovers are recognised by this name pattern only.
 const privatefiles::TemporaryNames& temporaryNames() { return privatefiles::hexTemporaryNames(); }
@@ -40,12 +37,6 @@ const privatefiles::TemporaryNames& temporaryNames() { return privatefiles::hexT
 // The checked Keychain folder, or an empty descriptor when it does not exist yet.
 UniqueFd openStoreFolder(const std::filesystem::path& applicationSupport, bool create) {
   return openKeychainFolder(applicationSupport, create);
-}
-
-// The store's writers run under the credential lock, so any temporary file found here belongs
-// to a writer that died: it may hold a whole credential, refresh token included.
-void removeLeftovers(int folder) {
-  if (privatefiles::removeTemporaries(folder, temporaryNames())) fail();
 }
 
 enum class ItemState { missing, damaged, present };
@@ -96,17 +87,6 @@ std::string encodeChecked(const KeychainItemRecord& record) {
 // Makes the rename durable. Its failure is not reported: the new item is already in place and
 // visible, and a failed call must leave the store as it was, which is no longer possible.
 void syncFolder(int folder) { ::fsync(folder); }
-
-template <typename Body>
-KeychainStatus guarded(Body body) noexcept {
-  try {
-    return body();
-  } catch (const StoreFailure& failure) {
-    return failure.status;
-  } catch (const std::exception&) {
-    return KeychainStatus::ioError;
-  }
-}
 
 }  // namespace
 

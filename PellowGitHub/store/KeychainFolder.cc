@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "PrivateFiles/AtomicFile.h"
 #include "PrivateFiles/PrivateCheck.h"
 #include "PrivateFiles/PrivateFolder.h"
 
@@ -49,4 +50,11 @@ UniqueFd openKeychainFolder(const std::filesystem::path& applicationSupport, boo
   return openPrivateFolder(pellow.get(), "Keychain", create);
 }
 
+namespace keychainfiles {
+
+void removeLeftovers(int folder) {
+  if (privatefiles::removeTemporaries(folder, privatefiles::hexTemporaryNames())) fail();
+}
+
+}  // namespace keychainfiles
 }  // namespace pellow

@@ -1,6 +1,7 @@
 // The folder of the stored credential's files, <Application Support>/PellowGitHub/Keychain,
-// opened and checked: shared by the private file store (FileKeychainBackend) and the Secret
-// portal's encrypted store (PortalKeychainBackend), which keep their items side by side.
+// opened and checked, and the failure handling of the stores that keep files there: the private
+// file store (FileKeychainBackend) and the Secret portal's encrypted store
+// (PortalKeychainBackend), which keep their items side by side.
 //
 //   UniqueFd folder = openKeychainFolder(applicationSupport, /*create=*/false);
 //   if (!folder) ...   // the store holds nothing yet
@@ -10,8 +11,10 @@
 // `create` missing folders are made 0700 (parents of Application Support too).
 #pragma once
 
+#include <exception>
 #include <filesystem>
 
+#include "PellowGitHub/KeychainBackend.h"
 #include "PrivateFiles/UniqueFd.h"
 
 namespace pellow {
@@ -21,5 +24,33 @@ namespace pellow {
 // check or cannot be opened or made.
 privatefiles::UniqueFd openKeychainFolder(const std::filesystem::path& applicationSupport,
                                           bool create);
+
+namespace keychainfiles {
+
+// Thrown inside a store's implementation only; guarded() turns it into the call's status.
+struct StoreFailure {
+  KeychainStatus status;
+};
+
+[[noreturn]] inline void fail() { throw StoreFailure{KeychainStatus::ioError}; }
+
+// Runs a store operation: its status, or ioError for any failure it throws.
+template <typename Body>
+KeychainStatus guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (const StoreFailure& failure) {
+    return failure.status;
+  } catch (const std::exception&) {
+    return KeychainStatus::ioError;
+  }
+}
+
+// Deletes the hidden temporary files of the Keychain folder `folder`. Writers run under the
+// credential lock, so such a file is what a writer killed mid-save left (it may hold a whole
+// credential, refresh token included). Throws StoreFailure when one cannot be deleted.
+void removeLeftovers(int folder);
+
+}  // namespace keychainfiles
 
 }  // namespace pellow

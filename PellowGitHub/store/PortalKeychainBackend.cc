@@ -31,21 +31,9 @@ constexpr std::size_t kSealOverhead = 1 + 12 + 16;
 constexpr std::size_t kMaxFile =
     kMagic.size() + kSealOverhead + kMaxKeychainItemData + kMaxKeychainItemHeader;
 
-struct StoreFailure {
-  KeychainStatus status;
-};
-[[noreturn]] void fail() { throw StoreFailure{KeychainStatus::ioError}; }
-
-template <typename Body>
-KeychainStatus guarded(Body body) noexcept {
-  try {
-    return body();
-  } catch (const StoreFailure& failure) {
-    return failure.status;
-  } catch (const std::exception&) {
-    return KeychainStatus::ioError;
-  }
-}
+using keychainfiles::fail;
+using keychainfiles::guarded;
+using keychainfiles::removeLeftovers;
 
 // Binds the format, the service and the account to the ciphertext; the lengths keep
 // ("ab", "c") and ("a", "bc") apart.
@@ -97,11 +85,6 @@ void removeIfPresent(int folder, const std::string& name) {
   if (::unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT) fail();
 }
 
-// Under the credential lock, a temporary file is what a killed writer left behind.
-void removeLeftovers(int folder) {
-  if (privatefiles::removeTemporaries(folder, privatefiles::hexTemporaryNames())) fail();
-}
-
 }  // namespace
 
 PortalKeychainBackend::PortalKeychainBackend(std::filesystem::path applicationSupport,
@@ -123,6 +106,18 @@ std::string PortalKeychainBackend::sealedFileName(const KeychainItemKey& key) {
 
 std::filesystem::path PortalKeychainBackend::lockFolder() {
   return applicationSupport_ / "PellowGitHub";
+}
+
+template <typename Plain, typename Sealed>
+KeychainStatus PortalKeychainBackend::route(Plain plain, Sealed sealed) {
+  switch (mode()) {
+    case Mode::plain:
+      return plain(*plain_);
+    case Mode::unavailable:
+      return KeychainStatus::interactionNotAllowed;
+    default:
+      return guarded(sealed);
+  }
 }
 
 PortalKeychainBackend::Mode PortalKeychainBackend::mode() {
@@ -220,131 +215,108 @@ std::optional<KeychainItemRecord> plainItem(int folder, const KeychainItemKey& k
 KeychainStatus PortalKeychainBackend::copyData(const KeychainItemKey& key,
                                                std::optional<std::string>& data) {
   data.reset();
-  switch (mode()) {
-    case Mode::plain:
-      return plain_->copyData(key, data);
-    case Mode::unavailable:
-      return KeychainStatus::interactionNotAllowed;
-    default:
-      break;
-  }
-  return guarded([&] {
-    const UniqueFd folder = openKeychainFolder(applicationSupport_, /*create=*/false);
-    if (!folder) return KeychainStatus::itemNotFound;
-    const Sealer sealer(session_, secret_);
-    SealedItem item = sealer.read(folder.get(), key);
-    if (item.state == FileState::damaged) {
-      data.emplace();  // unreadable, not signed out
-      return KeychainStatus::success;
-    }
-    if (item.state == FileState::present) {
-      data = std::move(item.record.data);
-      return KeychainStatus::success;
-    }
-    bool damaged = false;
-    std::optional<KeychainItemRecord> plain = plainItem(folder.get(), key, damaged);
-    if (damaged) {
-      data.emplace();
-      return KeychainStatus::success;
-    }
-    if (!plain) return KeychainStatus::itemNotFound;
-    // The move: a sealed item that appeared meanwhile wins, and the plain file goes either way.
-    const std::error_code added =
-        privatefiles::addFile(folder.get(), sealedFileName(key).c_str(), sealer.seal(*plain),
-                              privatefiles::hexTemporaryNames());
-    if (added && added != std::errc::file_exists) fail();
-    removeIfPresent(folder.get(), keychainItemFileName(key));
-    ::fsync(folder.get());
-    trace::line("store", "moved the unencrypted item of an earlier version into the portal store");
-    if (added) return copyData(key, data);
-    data = std::move(plain->data);
-    return KeychainStatus::success;
-  });
+  return route([&](KeychainBackend& plain) { return plain.copyData(key, data); },
+               [&] {
+                 const UniqueFd folder = openKeychainFolder(applicationSupport_, /*create=*/false);
+                 if (!folder) return KeychainStatus::itemNotFound;
+                 const Sealer sealer(session_, secret_);
+                 SealedItem item = sealer.read(folder.get(), key);
+                 if (item.state == FileState::damaged) {
+                   data.emplace();  // unreadable, not signed out
+                   return KeychainStatus::success;
+                 }
+                 if (item.state == FileState::present) {
+                   data = std::move(item.record.data);
+                   return KeychainStatus::success;
+                 }
+                 bool damaged = false;
+                 std::optional<KeychainItemRecord> plain = plainItem(folder.get(), key, damaged);
+                 if (damaged) {
+                   data.emplace();
+                   return KeychainStatus::success;
+                 }
+                 if (!plain) return KeychainStatus::itemNotFound;
+                 // The move: a sealed item that appeared meanwhile wins, and the plain file goes either way.
+                 const std::error_code added =
+                     privatefiles::addFile(folder.get(), sealedFileName(key).c_str(),
+                                           sealer.seal(*plain), privatefiles::hexTemporaryNames());
+                 if (added && added != std::errc::file_exists) fail();
+                 removeIfPresent(folder.get(), keychainItemFileName(key));
+                 ::fsync(folder.get());
+                 trace::line(
+                     "store",
+                     "moved the unencrypted item of an earlier version into the portal store");
+                 if (added) return copyData(key, data);
+                 data = std::move(plain->data);
+                 return KeychainStatus::success;
+               });
 }
 
 KeychainStatus PortalKeychainBackend::update(const KeychainItemKey& key, std::string_view data) {
-  switch (mode()) {
-    case Mode::plain:
-      return plain_->update(key, data);
-    case Mode::unavailable:
-      return KeychainStatus::interactionNotAllowed;
-    default:
-      break;
-  }
-  return guarded([&] {
-    const UniqueFd folder = openKeychainFolder(applicationSupport_, /*create=*/false);
-    if (!folder) return KeychainStatus::itemNotFound;
-    removeLeftovers(folder.get());
-    const Sealer sealer(session_, secret_);
-    SealedItem item = sealer.read(folder.get(), key);
-    if (item.state != FileState::present) return KeychainStatus::itemNotFound;
-    item.record.data.assign(data);
-    if (privatefiles::replaceFile(folder.get(), sealedFileName(key).c_str(),
-                                  sealer.seal(item.record), privatefiles::hexTemporaryNames())) {
-      fail();
-    }
-    ::fsync(folder.get());
-    return KeychainStatus::success;
-  });
+  return route([&](KeychainBackend& plain) { return plain.update(key, data); },
+               [&] {
+                 const UniqueFd folder = openKeychainFolder(applicationSupport_, /*create=*/false);
+                 if (!folder) return KeychainStatus::itemNotFound;
+                 removeLeftovers(folder.get());
+                 const Sealer sealer(session_, secret_);
+                 SealedItem item = sealer.read(folder.get(), key);
+                 if (item.state != FileState::present) return KeychainStatus::itemNotFound;
+                 item.record.data.assign(data);
+                 if (privatefiles::replaceFile(folder.get(), sealedFileName(key).c_str(),
+                                               sealer.seal(item.record),
+                                               privatefiles::hexTemporaryNames())) {
+                   fail();
+                 }
+                 ::fsync(folder.get());
+                 return KeychainStatus::success;
+               });
 }
 
 KeychainStatus PortalKeychainBackend::add(const KeychainItemKey& key, std::string_view data,
                                           std::string_view label,
                                           KeychainAccessibility accessibility) {
-  switch (mode()) {
-    case Mode::plain:
-      return plain_->add(key, data, label, accessibility);
-    case Mode::unavailable:
-      return KeychainStatus::interactionNotAllowed;
-    default:
-      break;
-  }
-  return guarded([&] {
-    const Sealer sealer(session_, secret_);
-    const std::string bytes = sealer.seal(
-        {key.service, key.account, std::string(label), accessibility, std::string(data)});
-    const UniqueFd folder = openKeychainFolder(applicationSupport_, /*create=*/true);
-    removeLeftovers(folder.get());
-    const std::string name = sealedFileName(key);
-    const std::error_code added =
-        privatefiles::addFile(folder.get(), name.c_str(), bytes, privatefiles::hexTemporaryNames());
-    if (added) {
-      // Only an unreadable item may be replaced; writers are serialised by the credential lock.
-      if (added != std::errc::file_exists ||
-          sealer.read(folder.get(), key).state != FileState::damaged ||
-          privatefiles::replaceFile(folder.get(), name.c_str(), bytes,
-                                    privatefiles::hexTemporaryNames())) {
-        fail();
-      }
-    }
-    removeIfPresent(folder.get(), keychainItemFileName(key));
-    ::fsync(folder.get());
-    return KeychainStatus::success;
-  });
+  return route([&](KeychainBackend& plain) { return plain.add(key, data, label, accessibility); },
+               [&] {
+                 const Sealer sealer(session_, secret_);
+                 const std::string bytes =
+                     sealer.seal({key.service, key.account, std::string(label), accessibility,
+                                  std::string(data)});
+                 const UniqueFd folder = openKeychainFolder(applicationSupport_, /*create=*/true);
+                 removeLeftovers(folder.get());
+                 const std::string name = sealedFileName(key);
+                 const std::error_code added = privatefiles::addFile(
+                     folder.get(), name.c_str(), bytes, privatefiles::hexTemporaryNames());
+                 if (added) {
+                   // Only an unreadable item may be replaced; writers are serialised by the credential lock.
+                   if (added != std::errc::file_exists ||
+                       sealer.read(folder.get(), key).state != FileState::damaged ||
+                       privatefiles::replaceFile(folder.get(), name.c_str(), bytes,
+                                                 privatefiles::hexTemporaryNames())) {
+                     fail();
+                   }
+                 }
+                 removeIfPresent(folder.get(), keychainItemFileName(key));
+                 ::fsync(folder.get());
+                 return KeychainStatus::success;
+               });
 }
 
 KeychainStatus PortalKeychainBackend::remove(const KeychainItemKey& key) {
-  switch (mode()) {
-    case Mode::plain:
-      return plain_->remove(key);
-    case Mode::unavailable:
-      return KeychainStatus::interactionNotAllowed;
-    default:
-      break;
-  }
-  return guarded([&] {
-    const UniqueFd folder = openKeychainFolder(applicationSupport_, /*create=*/false);
-    if (!folder) return KeychainStatus::itemNotFound;
-    removeLeftovers(folder.get());
-    bool found = false;
-    for (const std::string& name : {sealedFileName(key), keychainItemFileName(key)}) {
-      struct stat status {};
-      if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) found = true;
-      removeIfPresent(folder.get(), name);
-    }
-    ::fsync(folder.get());
-    return found ? KeychainStatus::success : KeychainStatus::itemNotFound;
-  });
+  return route([&](KeychainBackend& plain) { return plain.remove(key); },
+               [&] {
+                 const UniqueFd folder = openKeychainFolder(applicationSupport_, /*create=*/false);
+                 if (!folder) return KeychainStatus::itemNotFound;
+                 removeLeftovers(folder.get());
+                 bool found = false;
+                 for (const std::string& name : {sealedFileName(key), keychainItemFileName(key)}) {
+                   struct stat status {};
+                   if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+                     found = true;
+                   removeIfPresent(folder.get(), name);
+                 }
+                 ::fsync(folder.get());
+                 return found ? KeychainStatus::success : KeychainStatus::itemNotFound;
+               });
 }
 
 }  // namespace pellow

@@ -71,6 +71,11 @@ class PortalKeychainBackend final : public KeychainBackend {
  private:
   enum class Mode { unknown, sealed, plain, unavailable };
   Mode mode();
+  // Asks the portal on first use, then runs `plain` on the file store (no portal at all),
+  // answers interactionNotAllowed (portal refused or failed), or runs `sealed` as a guarded
+  // store operation.
+  template <typename Plain, typename Sealed>
+  KeychainStatus route(Plain plain, Sealed sealed);
 
   std::filesystem::path applicationSupport_;
   std::unique_ptr<SecretPortal> portal_;
