@@ -146,6 +146,18 @@ bool readSecret(int fd, TimeBudget& budget, Wiped& secret) {
   return secret.bytes.size() >= kMinimumSecret;
 }
 
+// Withdraws a request that ran out of time (the keyring's unlock prompt may still be waiting
+// for the user), and gives the message a moment to leave before the connection goes.
+void closeRequest(GDBusConnection* connection, const char* handle, GMainContext* main) {
+  g_dbus_connection_call(connection, kPortalName, handle, kRequestInterface, "Close", nullptr,
+                         nullptr, G_DBUS_CALL_FLAGS_NONE, 200, nullptr, nullptr, nullptr);
+  TimeBudget grace(200 * 1000);
+  AsyncDeadline(main, grace)
+      .await([connection](GCancellable* cancellable, GAsyncReadyCallback done, gpointer d) {
+        g_dbus_connection_flush(connection, cancellable, done, d);
+      });
+}
+
 int32_t retrieveSecret(const char* busAddress, int64_t budgetMs, void* context,
                        void (*secretOut)(void*, PellowPortalBytes)) {
   if (busAddress == nullptr || *busAddress == '\0' || budgetMs <= 0) return PELLOW_PORTAL_FAILED;
@@ -213,7 +225,10 @@ int32_t retrieveSecret(const char* busAddress, int64_t budgetMs, void* context,
     // Portals older than handle tokens choose the path themselves.
     watch = std::make_unique<ResponseWatch>(connection.get(), handle);
   }
-  if (!pellow::secret::iterateUntil(main, watch->done, budget)) return PELLOW_PORTAL_FAILED;
+  if (!pellow::secret::iterateUntil(main, watch->done, budget)) {
+    closeRequest(connection.get(), handle, main);
+    return PELLOW_PORTAL_FAILED;
+  }
   if (watch->response != 0) return PELLOW_PORTAL_REFUSED;
 
   Wiped secret;

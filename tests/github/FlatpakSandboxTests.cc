@@ -4,6 +4,7 @@
 // One stack per test suite (starting one costs about a second); each test starts from an empty
 // sandbox home.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
@@ -201,6 +202,26 @@ TEST_F(PortalSandboxTest, ALockedKeyringGivesTheKeychainMessageAndWritesNothing)
   EXPECT_FALSE(fs::exists(stack->data() / "PellowGitHub/Keychain"));
   EXPECT_EQ(filesWithTokens(), "");
   ASSERT_EQ(script({"unlock", stack->folder.path()}).status, 0);
+}
+
+// A portal that does not answer (stopped): the Keychain message once the budget is spent, and
+// nothing written; the portal serves again once it runs.
+TEST_F(PortalSandboxTest, ASilentPortalGivesTheKeychainMessageWithinTheBudget) {
+  const std::string env = testkit::readFile(stack->folder / "env");
+  const std::size_t at = env.find("PELLOW_TEST_PORTAL_PID=");
+  ASSERT_NE(at, std::string::npos);
+  const pid_t portal =
+      std::stoi(env.substr(at + std::string_view("PELLOW_TEST_PORTAL_PID=").size()));
+  ASSERT_EQ(::kill(portal, SIGSTOP), 0);
+  const Clock::time_point started = Clock::now();
+  const testkit::ProcessResult run = helper({}, save(kTokens[0], 3600));
+  const Clock::duration took = Clock::now() - started;
+  ::kill(portal, SIGCONT);
+  EXPECT_GE(took, kSecretServiceBudget - std::chrono::milliseconds(100));
+  EXPECT_LT(took, kSecretServiceBudget + std::chrono::seconds(3));
+  EXPECT_NE(run.out.find(kKeychainMessage), std::string::npos) << run.out << run.err;
+  EXPECT_FALSE(fs::exists(stack->data() / "PellowGitHub/Keychain"));
+  EXPECT_EQ(helper({}, save(kTokens[0], 3600)).out, kSignedIn);
 }
 
 class NoSecretBackendSandboxTest : public SandboxTest {
