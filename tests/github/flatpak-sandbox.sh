@@ -116,15 +116,21 @@ EOF
   echo "PELLOW_TEST_PERMISSION_STORE_PID=$!" >>"$dir/env"
   wait_name org.freedesktop.impl.portal.PermissionStore
   start_portal "$dir"
+  # bwrap forks the proxy into its own process namespace and does not pass signals on: both
+  # processes are recorded (the child's id from bwrap's --info-fd) and ended by stop.
   # shellcheck disable=SC2046
-  setsid bwrap $(system_binds) --bind "$dir/proxy" "$dir/proxy" --ro-bind "$dir/bus" "$dir/bus" \
-    --ro-bind "$dir/flatpak-info" /.flatpak-info --unshare-all --share-net -- \
+  bwrap $(system_binds) --bind "$dir/proxy" "$dir/proxy" --ro-bind "$dir/bus" "$dir/bus" \
+    --ro-bind "$dir/flatpak-info" /.flatpak-info --unshare-all --share-net --info-fd 3 -- \
     xdg-dbus-proxy "$DBUS_SESSION_BUS_ADDRESS" "$dir/proxy/bus" --filter \
-    --talk='org.freedesktop.portal.*' >"$dir/proxy.log" 2>&1 </dev/null &
-  echo "PELLOW_TEST_PROXY_PID=$!" >>"$dir/env"
-  local i
+    --talk='org.freedesktop.portal.*' >"$dir/proxy.log" 2>&1 </dev/null 3>"$dir/proxy.info" &
+  echo "PELLOW_TEST_PROXY_SANDBOX_PID=$!" >>"$dir/env"
+  local i child
   for i in $(seq 100); do
-    [ -S "$dir/proxy/bus" ] && return 0
+    child=$(sed -n 's/.*"child-pid": *\([0-9]*\).*/\1/p' "$dir/proxy.info" 2>/dev/null || true)
+    if [ -n "$child" ] && [ -S "$dir/proxy/bus" ]; then
+      echo "PELLOW_TEST_PROXY_PID=$child" >>"$dir/env"
+      return 0
+    fi
     sleep 0.05
   done
   echo "xdg-dbus-proxy did not start" >&2
@@ -151,7 +157,11 @@ run() {
 stop() {
   local dir=$1 name pid
   [ -f "$dir/env" ] || return 0
-  for name in PROXY PORTAL PERMISSION_STORE KEYRING BUS; do
+  # The proxy's sandbox first: its process namespace's first process (bwrap's own init) ignores
+  # SIGTERM, and SIGKILL ends the whole namespace with it, the proxy included.
+  pid=$(sed -n "s/^PELLOW_TEST_PROXY_PID=//p" "$dir/env")
+  if [ -n "$pid" ]; then kill -KILL "$pid" 2>/dev/null || true; fi
+  for name in PROXY_SANDBOX PORTAL PERMISSION_STORE KEYRING BUS; do
     pid=$(sed -n "s/^PELLOW_TEST_${name}_PID=//p" "$dir/env")
     if [ -n "$pid" ]; then
       kill -CONT "$pid" 2>/dev/null || true
