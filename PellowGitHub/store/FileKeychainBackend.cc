@@ -16,7 +16,6 @@
 #include "PrivateFiles/AtomicFile.h"
 #include "PrivateFiles/PrivateCheck.h"
 #include "PrivateFiles/UniqueFd.h"
-#include "TextKit/BoundedRead.h"
 
 namespace pellow {
 namespace {
@@ -47,27 +46,12 @@ struct ExistingItem {
 };
 
 ExistingItem readItem(int folder, const std::string& name, const KeychainItemKey& key) {
-  // O_NONBLOCK: opening a FIFO planted under the item's name must not wait for a writer; the
-  // kind check below refuses it.
-  UniqueFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!file) {
-    if (errno == ENOENT) return {};
-    fail();
-  }
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0 || !isPrivate(status, FileKind::regularFile)) fail();
+  keychainfiles::ItemFile file =
+      keychainfiles::readItemFile(folder, name, kMaxKeychainItemData + kMaxKeychainItemHeader);
+  if (file.state == keychainfiles::ItemFileState::missing) return {};
+  if (file.state == keychainfiles::ItemFileState::damaged) return {ItemState::damaged, {}};
 
-  constexpr std::size_t kLimit = kMaxKeychainItemData + kMaxKeychainItemHeader;
-  if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kLimit) {
-    return {ItemState::damaged, {}};
-  }
-  // One read normally suffices; a file that grew since fstat is read to its end, within the limit.
-  const textkit::ReadResult read =
-      textkit::readAll(file.get(), kLimit, static_cast<std::size_t>(status.st_size));
-  if (read.status == textkit::ReadStatus::tooLong) return {ItemState::damaged, {}};
-  if (read.status == textkit::ReadStatus::failed) fail();
-
-  std::optional<KeychainItemRecord> record = decodeKeychainItem(read.bytes);
+  std::optional<KeychainItemRecord> record = decodeKeychainItem(file.bytes);
   if (!record || record->service != key.service || record->account != key.account) {
     return {ItemState::damaged, {}};
   }

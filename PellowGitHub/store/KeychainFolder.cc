@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
+#include <utility>
 
 #include "PrivateFiles/AtomicFile.h"
 #include "PrivateFiles/PrivateCheck.h"
 #include "PrivateFiles/PrivateFolder.h"
+#include "TextKit/BoundedRead.h"
 
 namespace pellow {
 namespace {
@@ -54,6 +57,30 @@ namespace keychainfiles {
 
 void removeLeftovers(int folder) {
   if (privatefiles::removeTemporaries(folder, privatefiles::hexTemporaryNames())) fail();
+}
+
+ItemFile readItemFile(int folder, const std::string& name, std::size_t limit) {
+  // O_NONBLOCK: opening a FIFO planted under the item's name must not wait for a writer; the
+  // kind check below refuses it.
+  UniqueFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!file) {
+    if (errno == ENOENT) return {};
+    fail();
+  }
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0 ||
+      !privatefiles::isPrivate(status, privatefiles::FileKind::regularFile)) {
+    fail();
+  }
+  if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > limit) {
+    return {ItemFileState::damaged, {}};
+  }
+  // One read normally suffices; a file that grew since fstat is read to its end, within the limit.
+  textkit::ReadResult read =
+      textkit::readAll(file.get(), limit, static_cast<std::size_t>(status.st_size));
+  if (read.status == textkit::ReadStatus::tooLong) return {ItemFileState::damaged, {}};
+  if (read.status == textkit::ReadStatus::failed) fail();
+  return {ItemFileState::present, std::move(read.bytes)};
 }
 
 }  // namespace keychainfiles

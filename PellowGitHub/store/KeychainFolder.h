@@ -11,8 +11,10 @@
 // `create` missing folders are made 0700 (parents of Application Support too).
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <filesystem>
+#include <string>
 
 #include "PellowGitHub/KeychainBackend.h"
 #include "PrivateFiles/UniqueFd.h"
@@ -50,6 +52,19 @@ KeychainStatus guarded(Body body) noexcept {
 // credential lock, so such a file is what a writer killed mid-save left (it may hold a whole
 // credential, refresh token included). Throws StoreFailure when one cannot be deleted.
 void removeLeftovers(int folder);
+
+enum class ItemFileState { missing, damaged, present };
+
+struct ItemFile {
+  ItemFileState state = ItemFileState::missing;
+  std::string bytes;  // present only
+};
+
+// Reads the file `name` of the Keychain folder `folder`: missing, damaged (larger than `limit`
+// bytes) or present with its bytes. Opened without following a link and without waiting on a
+// FIFO; a file that is not a private regular file of the user, or cannot be read, throws
+// StoreFailure: the store never reads what it refused.
+ItemFile readItemFile(int folder, const std::string& name, std::size_t limit);
 
 }  // namespace keychainfiles
 

@@ -17,7 +17,6 @@
 #include "PrivateFiles/PrivateCheck.h"
 #include "PrivateFiles/UniqueFd.h"
 #include "Session/Trace.h"
-#include "TextKit/BoundedRead.h"
 
 namespace pellow {
 namespace {
@@ -42,33 +41,9 @@ std::string associatedData(const KeychainItemKey& key) {
          std::to_string(key.account.size()) + ":" + key.account;
 }
 
-enum class FileState { missing, damaged, present };
+using FileState = keychainfiles::ItemFileState;
 
-struct FileRead {
-  FileState state = FileState::missing;
-  std::string bytes;
-};
-
-// Reads a private regular file of the folder, within the size limit. A file over the limit is
-// damaged; one that is not private, or not a regular file, fails the call.
-FileRead readPrivate(int folder, const std::string& name, std::size_t limit) {
-  // O_NONBLOCK: a FIFO planted under the name must not make the read wait; the check refuses it.
-  UniqueFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!file) {
-    if (errno == ENOENT) return {};
-    fail();
-  }
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0 || !isPrivate(status, FileKind::regularFile)) fail();
-  if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > limit) {
-    return {FileState::damaged, {}};
-  }
-  textkit::ReadResult read =
-      textkit::readAll(file.get(), limit, static_cast<std::size_t>(status.st_size));
-  if (read.status == textkit::ReadStatus::tooLong) return {FileState::damaged, {}};
-  if (read.status == textkit::ReadStatus::failed) fail();
-  return {FileState::present, std::move(read.bytes)};
-}
+using keychainfiles::readItemFile;
 
 struct SealedItem {
   FileState state = FileState::missing;
@@ -160,7 +135,8 @@ class Sealer {
   Sealer(const Session& session, const std::string& secret) : session_(session), secret_(secret) {}
 
   SealedItem read(int folder, const KeychainItemKey& key) const {
-    FileRead file = readPrivate(folder, PortalKeychainBackend::sealedFileName(key), kMaxFile);
+    keychainfiles::ItemFile file =
+        readItemFile(folder, PortalKeychainBackend::sealedFileName(key), kMaxFile);
     if (file.state != FileState::present) return {file.state, {}};
     const std::string_view bytes = file.bytes;
     if (bytes.substr(0, kMagic.size()) != kMagic) return {FileState::damaged, {}};
@@ -198,8 +174,8 @@ class Sealer {
 
 // The plain item an earlier version left, read once for its move into the sealed store.
 std::optional<KeychainItemRecord> plainItem(int folder, const KeychainItemKey& key, bool& damaged) {
-  FileRead file =
-      readPrivate(folder, keychainItemFileName(key), kMaxKeychainItemData + kMaxKeychainItemHeader);
+  keychainfiles::ItemFile file = readItemFile(folder, keychainItemFileName(key),
+                                              kMaxKeychainItemData + kMaxKeychainItemHeader);
   damaged = file.state == FileState::damaged;
   if (file.state != FileState::present) return std::nullopt;
   std::optional<KeychainItemRecord> record = decodeKeychainItem(file.bytes);
