@@ -238,6 +238,7 @@ TEST_F(NoSecretBackendSandboxTest, TheFileStoreRuleAppliesAndTheTraceSaysSo) {
   const testkit::ProcessResult run = helper({}, save(kTokens[0], 3600), {{"PELLOW_TRACE", "1"}});
   EXPECT_EQ(run.out, kSignedIn);
   EXPECT_NE(run.err.find("no Secret portal in this sandbox"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("(app com.pemberhollo.Pellow)"), std::string::npos) << run.err;
   EXPECT_TRUE(fs::exists(stack->data() / "PellowGitHub/Keychain" /
                          "com.pemberhollo.pellow.github.v1+github-app.item"));
   EXPECT_EQ(helper({}, kStatus).out, kSignedIn);
