@@ -28,7 +28,7 @@ define require_anchor
 	fi
 endef
 
-.PHONY: all deps test test-sanitize test-tsan fuzz demo bench dev-identity install package format clean
+.PHONY: all deps test test-sanitize test-tsan fuzz demo bench flatpak-smoke dev-identity install package format clean
 
 # The development build (preset dev), which test, demo and bench share.
 define build_dev
@@ -76,6 +76,13 @@ bench: deps
 	@scripts/install-deps.sh --bench
 	$(build_dev)
 	bench/run.sh $(BUILD)
+
+# The helpers as a real Flatpak (not in CI): a runtime made from this machine's files, a signed
+# local repository, `flatpak --user install` into a temporary home and `flatpak run`
+# (scripts/flatpak-smoke.sh; needs flatpak, ostree and gnupg: apt-get install flatpak ostree gnupg).
+flatpak-smoke: deps
+	$(build_dev)
+	scripts/flatpak-smoke.sh $(BUILD)
 
 # A development signing identity of team TEAM under the development anchor of build/ (which
 # the dev preset makes when it configures): OUT/team.key, team.pem, chain.pem and root.pem, for

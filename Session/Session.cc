@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string_view>
 #include <system_error>
@@ -49,6 +50,24 @@ bool isSocket(const std::filesystem::path& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
+// The app id of a Flatpak sandbox: "name" in the "[Application]" group of the key file that
+// Flatpak puts at /.flatpak-info. Read with a bound: the file is small, and a sandbox is not
+// trusted to keep it so.
+std::string flatpakAppID(const std::filesystem::path& info) {
+  std::ifstream in(info);
+  std::string group;
+  std::string line;
+  for (int lines = 0; lines < 1000 && std::getline(in, line); ++lines) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.front() == '[') {
+      group = line;
+    } else if (group == "[Application]" && line.rfind("name=", 0) == 0) {
+      return line.substr(5, 255);
+    }
+  }
+  return {};
+}
+
 Session make(const Lookup& variable) {
   Session session;
   session.userID = ::getuid();
@@ -77,6 +96,7 @@ Session make(const Lookup& variable) {
   if (error) session.executable.clear();
   struct stat info {};
   session.flatpak = ::lstat("/.flatpak-info", &info) == 0;
+  if (session.flatpak) session.flatpakAppID = flatpakAppID("/.flatpak-info");
   session.trace = variable("PELLOW_TRACE");
 #ifdef PELLOW_TEST_SEAMS
   session.testConnectTo = variable("PELLOW_TEST_CONNECT_TO");

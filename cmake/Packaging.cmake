@@ -94,7 +94,8 @@ string(CONCAT CPACK_COMPONENT_HELPERS_DESCRIPTION
     "credential-helper protocol. suite-setup-helper verifies and connects the\n"
     "signed apps of the Veltra suite; veltra-codesign signs an app bundle.")
 # Declared by hand rather than by dpkg-shlibdeps: the helpers link none of these, the modules
-# they load on demand do (libcurl and ICU: pellow-net.so; libsecret: pellow-secret.so; GTK:
+# they load on demand do (libcurl and ICU: pellow-net.so; libsecret and, for the Secret portal
+# store inside a Flatpak sandbox, libcrypto: pellow-secret.so; GTK:
 # veltra-gtk-alert.so, without which the connection alert falls back to the terminal).
 # veltra-codesign links OpenSSL and the shared C++ runtime; the modules link libgcc_s.
 set(CPACK_DEBIAN_HELPERS_PACKAGE_DEPENDS

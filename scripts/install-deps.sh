@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   gnome-keyring keepassxc dbus dbus-x11 libsecret-tools xvfb xauth xdotool at-spi2-core
   sway grim weston
+  bubblewrap xdg-dbus-proxy xdg-desktop-portal
   lintian
 )
 if [ "${1:-}" = "--bench" ]; then packages+=(hyperfine gh time curl); fi

@@ -5,6 +5,7 @@
 
 #include <system_error>
 
+#include "PellowSession/Session.h"
 #include "Session/Trace.h"
 #include "TextKit/JsonText.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
@@ -39,6 +40,23 @@ void traceUnknownArguments(const std::vector<std::string>& args) {
   }
 }
 
+// Inside a Flatpak sandbox the suite's model does not hold: every other app's files are private to
+// its own sandbox, so no sibling can be found or its signature checked; an executable cannot be
+// started in another app's sandbox; and the registry folder is this sandbox's copy, not the one
+// the suite shares. Answering from what the sandbox happens to see would list nothing genuine
+// and could record consent that no other app reads, so the run fails as every failure does.
+// docs/flatpak.md has the plan (app ids, D-Bus activation).
+bool refusedInSandbox() {
+  const pellow::Session& session = pellow::Session::current();
+  if (!session.flatpak) return false;
+  pellow::trace::line(
+      "failed", "inside a Flatpak sandbox (app " +
+                    (session.flatpakAppID.empty() ? std::string("unknown") : session.flatpakAppID) +
+                    "): suite apps in other sandboxes can be neither checked nor started from "
+                    "here, and the shared registry is out of reach (docs/flatpak.md)");
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>& args,
@@ -46,6 +64,7 @@ std::optional<std::string> VeltraSuiteHelper::run(const std::vector<std::string>
   namespace S = VeltraSuiteSetup;
   try {
     traceUnknownArguments(args);
+    if (refusedInSandbox()) return std::nullopt;
     const auto app = value(args, "--app");
     const auto registryValue = value(args, "--registry");
     if (!app || !registryValue) {

@@ -12,11 +12,10 @@
 
 #include "PellowGitHub/store/ApplicationSupport.h"
 #include "PellowGitHub/store/FileKeychainItem.h"
+#include "PellowGitHub/store/KeychainFolder.h"
 #include "PrivateFiles/AtomicFile.h"
 #include "PrivateFiles/PrivateCheck.h"
-#include "PrivateFiles/PrivateFolder.h"
 #include "PrivateFiles/UniqueFd.h"
-#include "TextKit/BoundedRead.h"
 
 namespace pellow {
 namespace {
@@ -26,49 +25,17 @@ using privatefiles::isPrivate;
 using privatefiles::UniqueFd;
 
 constexpr const char* kPellowFolder = "PellowGitHub";
-constexpr const char* kKeychainFolder = "Keychain";
 
-// Thrown inside this file only; every public call turns it into its status.
-struct StoreFailure {
-  KeychainStatus status;
-};
-
-[[noreturn]] void fail() { throw StoreFailure{KeychainStatus::ioError}; }
+using keychainfiles::fail;
+using keychainfiles::guarded;
+using keychainfiles::removeLeftovers;
 
 // Killed writers' leftovers are recognised by this name pattern only.
 const privatefiles::TemporaryNames& temporaryNames() { return privatefiles::hexTemporaryNames(); }
 
-// Opens the private folder `name` inside `parent` and checks it. An empty descriptor means the
-// folder does not exist (only when `create` is false).
-UniqueFd openPrivateFolder(int parent, const char* name, bool create) {
-  if (create) privatefiles::createPrivateFolder(parent, name);
-  UniqueFd folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!folder) {
-    if (errno == ENOENT && !create) return {};
-    fail();
-  }
-  struct stat status {};
-  if (::fstat(folder.get(), &status) != 0 || !isPrivate(status, FileKind::directory)) fail();
-  return folder;
-}
-
 // The checked Keychain folder, or an empty descriptor when it does not exist yet.
 UniqueFd openStoreFolder(const std::filesystem::path& applicationSupport, bool create) {
-  if (create) privatefiles::createPrivateFolders(applicationSupport);
-  UniqueFd root(::open(applicationSupport.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!root) {
-    if (errno == ENOENT && !create) return {};
-    fail();
-  }
-  UniqueFd pellow = openPrivateFolder(root.get(), kPellowFolder, create);
-  if (!pellow) return {};
-  return openPrivateFolder(pellow.get(), kKeychainFolder, create);
-}
-
-// The store's writers run under the credential lock, so any temporary file found here belongs
-// to a writer that died: it may hold a whole credential, refresh token included.
-void removeLeftovers(int folder) {
-  if (privatefiles::removeTemporaries(folder, temporaryNames())) fail();
+  return openKeychainFolder(applicationSupport, create);
 }
 
 enum class ItemState { missing, damaged, present };
@@ -79,27 +46,12 @@ struct ExistingItem {
 };
 
 ExistingItem readItem(int folder, const std::string& name, const KeychainItemKey& key) {
-  // O_NONBLOCK: opening a FIFO planted under the item's name must not wait for a writer; the
-  // kind check below refuses it.
-  UniqueFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!file) {
-    if (errno == ENOENT) return {};
-    fail();
-  }
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0 || !isPrivate(status, FileKind::regularFile)) fail();
+  keychainfiles::ItemFile file =
+      keychainfiles::readItemFile(folder, name, kMaxKeychainItemData + kMaxKeychainItemHeader);
+  if (file.state == keychainfiles::ItemFileState::missing) return {};
+  if (file.state == keychainfiles::ItemFileState::damaged) return {ItemState::damaged, {}};
 
-  constexpr std::size_t kLimit = kMaxKeychainItemData + kMaxKeychainItemHeader;
-  if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kLimit) {
-    return {ItemState::damaged, {}};
-  }
-  // One read normally suffices; a file that grew since fstat is read to its end, within the limit.
-  const textkit::ReadResult read =
-      textkit::readAll(file.get(), kLimit, static_cast<std::size_t>(status.st_size));
-  if (read.status == textkit::ReadStatus::tooLong) return {ItemState::damaged, {}};
-  if (read.status == textkit::ReadStatus::failed) fail();
-
-  std::optional<KeychainItemRecord> record = decodeKeychainItem(read.bytes);
+  std::optional<KeychainItemRecord> record = decodeKeychainItem(file.bytes);
   if (!record || record->service != key.service || record->account != key.account) {
     return {ItemState::damaged, {}};
   }
@@ -119,17 +71,6 @@ std::string encodeChecked(const KeychainItemRecord& record) {
 // Makes the rename durable. Its failure is not reported: the new item is already in place and
 // visible, and a failed call must leave the store as it was, which is no longer possible.
 void syncFolder(int folder) { ::fsync(folder); }
-
-template <typename Body>
-KeychainStatus guarded(Body body) noexcept {
-  try {
-    return body();
-  } catch (const StoreFailure& failure) {
-    return failure.status;
-  } catch (const std::exception&) {
-    return KeychainStatus::ioError;
-  }
-}
 
 }  // namespace
 

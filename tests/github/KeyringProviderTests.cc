@@ -208,8 +208,8 @@ TEST(KeePassXCProviderTest, ClientConfirmationRefusesWithoutAWindow) {
   EXPECT_FALSE(fs::exists(data / "data/PellowGitHub/Keychain"));
 }
 
-// One keyring, one lock: two helpers whose XDG_DATA_HOME (and HOME) differ, as a sandboxed
-// application and git in a terminal, renew the same expiring token at the same moment. The
+// One keyring, one lock: two helpers of one session whose XDG_DATA_HOME (and HOME) differ, as
+// an application with a data folder of its own and git in a terminal, renew the same expiring token at the same moment. The
 // second must wait for the first and use the token it stored: one refresh request, not two (the
 // second would spend a refresh token that GitHub no longer honours).
 TEST(KeyringLockTest, HelpersWithDifferentDataFoldersRenewOnce) {

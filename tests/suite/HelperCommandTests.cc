@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Session/CurrentSession.h"
 #include "VeltraSuiteSetup/VeltraSuiteSetup.h"
 #include "suite-setup-helper/VeltraSuiteHelper.h"
 #include "tests/suite/PlatformFakes.h"
@@ -98,6 +99,25 @@ TEST_F(HelperRun, FailuresGiveNoAnswer) {
   EXPECT_FALSE(run({"--available"}));
   EXPECT_EQ(fake.workspace.accessoryCalls, 0) << "nothing happens before the caller is verified";
   EXPECT_FALSE(fs::exists(registry / ".suite-setup"));
+}
+
+// Inside a Flatpak sandbox no sibling can be checked or started and the shared registry is out
+// of reach: the run fails like any other (no answer), before the registry is touched.
+TEST_F(HelperRun, InsideAFlatpakSandboxEveryRunFailsWithoutTouchingTheRegistry) {
+  pellow::Session sandboxed = pellow::Session::current();
+  sandboxed.flatpak = true;
+  sandboxed.flatpakAppID = "com.pemberhollo.Pellow";
+  const pellow::Session saved = pellow::exchangeCurrentSession(sandboxed);
+  const std::vector<Args> runs{{"--available"},
+                               {},
+                               {"--add", "com.pemberhollo.sorel"},
+                               {"--launch-destination", "com.pemberhollo.sorel"}};
+  for (const Args& extra : runs) EXPECT_EQ(run(extra), std::nullopt);
+  pellow::exchangeCurrentSession(saved);
+  EXPECT_TRUE(fs::is_empty(registry));
+  EXPECT_TRUE(fake.workspace.opened.empty());
+  EXPECT_EQ(fake.workspace.accessoryCalls, 0);
+  EXPECT_TRUE(run({"--available"}));  // the same run outside a sandbox answers
 }
 
 TEST_F(HelperRun, InvalidUtf8IsRefusedByTheWriter) {

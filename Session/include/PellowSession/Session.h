@@ -55,6 +55,9 @@ struct Session {
   std::filesystem::path executable;
   // Whether the process runs inside a Flatpak sandbox (/.flatpak-info exists).
   bool flatpak = false;
+  // Inside a Flatpak sandbox: the app id, the "name" key of the "[Application]" group of
+  // /.flatpak-info (for example "com.pemberhollo.Pellow"); empty elsewhere or when unreadable.
+  std::string flatpakAppID;
   // PELLOW_TRACE as given: "1" traces to standard error, an absolute path appends to that file.
   std::string trace;
   // Test builds only (empty otherwise): PELLOW_TEST_CONNECT_TO and PELLOW_TEST_CAINFO.
