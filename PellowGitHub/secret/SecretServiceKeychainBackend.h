@@ -58,8 +58,8 @@ class SecretServiceKeychainBackend final : public KeychainBackend {
   KeychainStatus add(const KeychainItemKey& key, std::string_view data, std::string_view label,
                      KeychainAccessibility accessibility) override;
   KeychainStatus remove(const KeychainItemKey& key) override;
-  // The user's runtime folder (sessionKeyringLockFolder()): one keyring serves every process of
-  // the session, whatever their XDG_DATA_HOME or HOME.
+  // sessionKeyringLockFolder(): one keyring serves every process of the user, whatever their
+  // environment, so the place depends on the user id and the password database only.
   std::filesystem::path lockFolder() override;
 
  private:
