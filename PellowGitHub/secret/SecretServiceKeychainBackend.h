@@ -42,11 +42,13 @@ bool sessionBusAddressKnown();
 
 class SecretServiceKeychainBackend final : public KeychainBackend {
  public:
-  // Loads the module and connects. Nothing when the module cannot be loaded, nothing can be
-  // reached at the bus address, or no Secret Service owns its name on the bus (one that is merely
-  // activatable is not started). A bus or service that does not answer in time still gives a
-  // backend, whose calls then fail (interactionNotAllowed): the keyring stays the user's store,
-  // and nothing is split off into the file store.
+  // Loads the module and connects. Nothing when the module cannot be loaded, nothing listens at
+  // the bus address (no socket, or ECONNREFUSED), or no Secret Service owns its name on the bus
+  // (one that is merely activatable is not started). A bus that refuses this client (rejected
+  // authentication, a connection closed at once, its connection limit, a full listen queue) or
+  // that does not answer in time still gives a backend, whose calls then fail
+  // (interactionNotAllowed): the keyring stays the user's store, and nothing is split off into
+  // the file store.
   static std::unique_ptr<SecretServiceKeychainBackend> connect(
       std::chrono::milliseconds budget = kSecretServiceBudget);
   ~SecretServiceKeychainBackend() override;
