@@ -9,6 +9,7 @@
 #include "PellowGitHub/api/RepositoryCheck.h"
 #include "PellowGitHub/api/RepositoryReference.h"
 #include "PellowGitHub/store/CredentialLock.h"
+#include "PellowGitHub/support/DeferredSignals.h"
 
 namespace pellow {
 namespace {
@@ -32,9 +33,17 @@ GitHubCredential GitHubDesktop::credential(std::optional<std::int64_t> account) 
     if (account && stored->accountID != account) throw PellowError(kSignInMessage);
     const Date now = clock_->now();
     if (!stored->needsRefresh(now)) return std::move(*stored);
-    // A failed renewal leaves the stored item as it is; the message tells the user what to do.
-    GitHubCredential renewed = GitHubAuthorization(*transport, *clock_).refresh(*stored, now);
-    keychain.save(renewed);
+    // Once the request is out, GitHub may have spent the stored refresh token: a Ctrl-C to git's
+    // group, a hang-up or a SIGTERM before the new credential is stored would leave only a dead
+    // token behind. Such signals wait until the new one is stored (or the renewal failed), then
+    // end the process as they would have.
+    GitHubCredential renewed = [&] {
+      DeferredSignals deferred;
+      // A failed renewal leaves the stored item as it is; the message tells the user what to do.
+      GitHubCredential fresh = GitHubAuthorization(*transport, *clock_).refresh(*stored, now);
+      keychain.save(fresh);
+      return fresh;
+    }();
     return renewed;
   });
 }

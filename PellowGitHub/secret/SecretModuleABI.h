@@ -35,9 +35,11 @@ typedef struct PellowSecretModule {
   int abi_version;  // PELLOW_SECRET_ABI_VERSION
 
   // Connects to the session bus and returns a store when a Secret Service owns its name there
-  // (a service that is merely activatable is not started). NULL when nothing can be reached at
-  // the bus address or no service owns the name. A bus or service that does not answer in time
-  // (or fails) still gives a store, whose every call answers PELLOW_SECRET_INTERACTION_NOT_ALLOWED
+  // (a service that is merely activatable is not started). NULL when nothing listens at the bus
+  // address (no socket there, or the connection is refused) or no service owns the name. A bus
+  // that refuses this client (authentication rejected, connection closed at once, its connection
+  // limit reached, a full listen queue), or a bus or service that does not answer in time (or
+  // fails), still gives a store, whose every call answers PELLOW_SECRET_INTERACTION_NOT_ALLOWED
   // (or PELLOW_SECRET_IO_ERROR): the keyring stays the user's store. `budget_ms` bounds the time
   // spent in this and every later call on the store.
   void* (*open)(int64_t budget_ms);

@@ -40,11 +40,13 @@ inline constexpr std::chrono::milliseconds kSecretServiceBudget{3000};
 
 class SecretServiceKeychainBackend final : public KeychainBackend {
  public:
-  // Loads the module and connects. Nothing when the module cannot be loaded, nothing can be
-  // reached at the bus address, or no Secret Service owns its name on the bus (one that is merely
-  // activatable is not started). A bus or service that does not answer in time still gives a
-  // backend, whose calls then fail (interactionNotAllowed): the keyring stays the user's store,
-  // and nothing is split off into the file store.
+  // Loads the module and connects. Nothing when the module cannot be loaded, nothing listens at
+  // the bus address (no socket, or ECONNREFUSED), or no Secret Service owns its name on the bus
+  // (one that is merely activatable is not started). A bus that refuses this client (rejected
+  // authentication, a connection closed at once, its connection limit, a full listen queue) or
+  // that does not answer in time still gives a backend, whose calls then fail
+  // (interactionNotAllowed): the keyring stays the user's store, and nothing is split off into
+  // the file store.
   static std::unique_ptr<SecretServiceKeychainBackend> connect(
       std::chrono::milliseconds budget = kSecretServiceBudget,
       const Session& session = Session::current());
@@ -57,8 +59,8 @@ class SecretServiceKeychainBackend final : public KeychainBackend {
   KeychainStatus add(const KeychainItemKey& key, std::string_view data, std::string_view label,
                      KeychainAccessibility accessibility) override;
   KeychainStatus remove(const KeychainItemKey& key) override;
-  // The user's runtime folder (sessionKeyringLockFolder()): one keyring serves every process of
-  // the session, whatever their XDG_DATA_HOME or HOME.
+  // sessionKeyringLockFolder(): one keyring serves every process of the user, whatever their
+  // environment, so the place depends on the user id and the password database only.
   std::filesystem::path lockFolder() override;
 
  private:

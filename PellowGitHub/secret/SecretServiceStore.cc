@@ -289,6 +289,15 @@ std::int32_t remove(Store& store, const Key& key) {
   return kSuccess;
 }
 
+// Whether connecting failed because nothing listens at the bus address: no socket there
+// (ENOENT) or a socket that no one accepts on (ECONNREFUSED). Everything else reached something:
+// a bus that rejects the authentication, closes at once, is at its connection limit
+// (LimitsExceeded), has a full listen queue (EAGAIN) or does not answer in time.
+bool nothingListens(const GError* error) {
+  return g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND) ||
+         g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CONNECTION_REFUSED);
+}
+
 void* openStore(std::int64_t budgetMilliseconds) noexcept {
   try {
     silenceGLibOnce();
@@ -296,10 +305,10 @@ void* openStore(std::int64_t budgetMilliseconds) noexcept {
     ThreadDefaultContext current(store->context);
     dispatchPendingEvents(store->context);
     AsyncDeadline deadline(store->context, store->budget);
-    // A bus whose address is known but that does not answer in time is still the user's bus: its
-    // keyring may hold the credential, so the answer is "interaction not allowed", never a
-    // switch to the file store that would split the credential between two places. Only a bus
-    // that cannot be reached at all (nothing listens at the address) means there is none.
+    // A bus whose address is known but that does not answer in time, or refuses this client,
+    // is still the user's bus: its keyring may hold the credential, so the answer is
+    // "interaction not allowed", never a switch to the file store that would split the
+    // credential between two places. Only nothing listening at the address means there is none.
     GObjectPtr<GAsyncResult> result =
         deadline.await([](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer d) {
           g_bus_get(G_BUS_TYPE_SESSION, cancellable, callback, d);
@@ -310,13 +319,12 @@ void* openStore(std::int64_t budgetMilliseconds) noexcept {
     store->connection.reset(g_bus_get_finish(result.get(), &error));
     if (!store->connection) {
       const GErrorPtr owned(error);
-      if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
-          g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) {
-        return store.release();
-      }
-      return nullptr;
+      return nothingListens(error) ? nullptr : store.release();
     }
-    if (g_dbus_connection_is_closed(store->connection.get())) return nullptr;
+    if (g_dbus_connection_is_closed(store->connection.get())) {
+      store->connection.reset();
+      return store.release();
+    }
     // GLib ends the process when the shared session connection closes; a keyring daemon that
     // goes away must turn into a failed call instead.
     g_dbus_connection_set_exit_on_close(store->connection.get(), FALSE);

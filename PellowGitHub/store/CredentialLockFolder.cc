@@ -1,16 +1,16 @@
 #include "PellowGitHub/store/CredentialLockFolder.h"
 
+#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "PellowGitHub/KeychainBackend.h"
 #include "PellowGitHub/store/ApplicationSupport.h"
+#include "PrivateFiles/PrivateCheck.h"
 
 namespace pellow {
 namespace {
@@ -33,18 +33,21 @@ std::filesystem::path passwordDatabaseHome() {
 
 std::filesystem::path fileStoreLockFolder() { return pellowGitHubDirectory(); }
 
+std::filesystem::path keyringLockFolder(const std::filesystem::path& runtimeFolder,
+                                        const std::function<std::filesystem::path()>& home) {
+  // A runtime folder that another account owns or can write could be moved under the lock
+  // while a renewal holds it.
+  if (privatefiles::isPrivateEntry(AT_FDCWD, runtimeFolder.c_str(),
+                                   privatefiles::FileKind::directory)) {
+    return runtimeFolder / kFolderName;
+  }
+  return home() / ".local" / "share" / kFolderName;
+}
+
 std::filesystem::path sessionKeyringLockFolder() {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-      runtime != nullptr && runtime[0] == '/') {
-    return std::filesystem::path(runtime) / kFolderName;
-  }
-  // Where systemd-logind makes the runtime folder when the session did not pass it on (su, cron).
-  const std::filesystem::path systemRuntime = "/run/user/" + std::to_string(::getuid());
-  struct stat info {};
-  if (::lstat(systemRuntime.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    return systemRuntime / kFolderName;
-  }
-  return passwordDatabaseHome() / ".local" / "share" / kFolderName;
+  // Where systemd-logind makes the user's runtime folder; a session without one (no logind, a
+  // container) falls back to the password database's home, which every process agrees on.
+  return keyringLockFolder("/run/user/" + std::to_string(::getuid()), passwordDatabaseHome);
 }
 
 // A store that says nothing else keeps its lock where the file store does.

@@ -155,7 +155,14 @@ KeychainStatus FileKeychainBackend::remove(const KeychainItemKey& key) {
     const UniqueFd folder = openStoreFolder(applicationSupport(), /*create=*/false);
     if (!folder) return KeychainStatus::itemNotFound;
     // Signed out must mean that no copy of the credential is left, not even a killed writer's.
-    removeLeftovers(folder.get());
+    // A leftover that cannot be removed must not keep the user signed in, though: the item goes
+    // anyway, and the reason stays for the trace.
+    sweepProblem_.clear();
+    if (const std::error_code swept =
+            privatefiles::removeTemporaries(folder.get(), temporaryNames())) {
+      sweepProblem_ =
+          "a temporary file in the keychain folder could not be removed: " + swept.message();
+    }
     const std::string name = keychainItemFileName(key);
     struct stat status {};
     if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -31,7 +31,8 @@
 //   file of the Keychain folder. Writers run under the credential lock, so such a file is what a
 //   writer killed mid-save left (it may hold a whole credential, refresh token included); after
 //   the next save or remove no copy of an interrupted save remains. A leftover that cannot be
-//   deleted answers ioError.
+//   deleted answers ioError for update and add; remove deletes the item all the same, answers
+//   as if the sweep had worked and keeps the reason (sweepProblem()).
 // - update keeps the label and accessibility read from the existing item; only the data changes.
 // - A damaged item file (not in the item form, or larger than the store ever writes) reads as
 //   an item with empty data, so callers report an unreadable credential. Writers treat it as
@@ -68,11 +69,15 @@ class FileKeychainBackend final : public KeychainBackend {
   KeychainStatus remove(const KeychainItemKey& key) override;
   // Beside the items: <Application Support>/PellowGitHub.
   std::filesystem::path lockFolder() override;
+  // Why the last remove() left a killed writer's temporary file behind ("" when it did not): a
+  // failed sweep does not stop remove() from deleting the item and answering.
+  const std::string& sweepProblem() const noexcept { return sweepProblem_; }
 
  private:
   std::filesystem::path applicationSupport() const;
 
   std::optional<std::filesystem::path> applicationSupport_;
+  std::string sweepProblem_;
 };
 
 }  // namespace pellow

@@ -19,6 +19,7 @@
 //   link     link, linkat (also the link that names an anonymous file)
 //   create   an open that would make a new file: O_TMPFILE, or O_CREAT where nothing has the name
 //   tmpfile  an open with O_TMPFILE only: a file system without anonymous files
+//   unlink   unlink, unlinkat
 // FAULT_DISK_ERRNO: the errno of a failure; default EIO.
 // With FAULT_DISK_PATTERN unset every call goes straight to the C library. The variables are read
 // on every call, so a test program that links this library can switch faults on and off.
@@ -226,6 +227,18 @@ int linkat(int fromDirectory, const char* from, int toDirectory, const char* to,
   if (strikes("link", nameMatches(fromDirectory, from) || nameMatches(toDirectory, to))) return -1;
   static const auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
   return real(fromDirectory, from, toDirectory, to, flags);
+}
+
+int unlink(const char* name) {
+  if (strikes("unlink", nameMatches(AT_FDCWD, name))) return -1;
+  static const auto real = next<int (*)(const char*)>("unlink");
+  return real(name);
+}
+
+int unlinkat(int directory, const char* name, int flags) {
+  if (strikes("unlink", nameMatches(directory, name))) return -1;
+  static const auto real = next<int (*)(int, const char*, int)>("unlinkat");
+  return real(directory, name, flags);
 }
 
 }  // extern "C"

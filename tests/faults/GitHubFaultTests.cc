@@ -249,6 +249,21 @@ TEST_F(GitHubFaults, KilledSavesLeaveNoCredentialBehind) {
   EXPECT_GT(leftovers, 0);
 }
 
+// A killed writer's leftover that cannot be removed must not keep the user signed in:
+// "disconnect" still deletes the item and answers signed out; the leftover stays for the trace.
+TEST_F(GitHubFaults, DisconnectRemovesTheItemWhenALeftoverCannotBeRemoved) {
+  helper.signIn(42, "octocat", "ghu_stored");
+  const fs::path leftover = keychain / ".0123456789abcdef.tmp";
+  testkit::writeFile(leftover, saveRequest("ghu_killed", "octocat"), 0600);
+  EnvironmentChanges environment = failingDisk("unlink");
+  environment["FAULT_DISK_PATTERN"] = leftover.string();
+  EXPECT_EQ(runHelper({}, R"({"operation":"disconnect"})", environment).out,
+            R"({"ok":{"signedIn":false}})");
+  EXPECT_EQ(status().out, R"({"ok":{"signedIn":false}})");
+  EXPECT_TRUE(fs::exists(leftover)) << "the disk refused the removal; nothing else removed it";
+  EXPECT_EQ(keychainFiles().size(), 1u);
+}
+
 TEST_F(GitHubFaults, BrokenAnswersToARenewalKeepTheOldCredential) {
   struct Case {
     const char* name;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,7 @@
 #include "ScopedApplicationSupport.h"
 #include "tests/github/GitHubTestSupport.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/TestFiles.h"
 
 namespace pellow {
 namespace {
@@ -268,56 +270,82 @@ TEST_F(CredentialLockTest, WaitsForAnotherProcessThenGivesUpAtTheDeadline) {
 namespace pellow {
 namespace {
 
-// The lock follows the store: the file store's beside its items, the keyring's in the session's
-// runtime folder, which no process's XDG_DATA_HOME or HOME moves.
+// The lock follows the store: the file store's beside its items, the keyring's in a place that
+// no variable of any process moves (neither XDG_RUNTIME_DIR nor XDG_DATA_HOME nor HOME).
 TEST(CredentialLockFolderTest, FollowsTheStoreNotTheProcessEnvironment) {
-  struct Environment {
-    const char* runtime;  // XDG_RUNTIME_DIR, nullptr = unset
-    const char* data;     // XDG_DATA_HOME
-    const char* home;     // HOME
-  };
-  const std::string uid = std::to_string(::getuid());
-  std::error_code error;
-  const fs::path fallback = fs::is_directory("/run/user/" + uid, error)
-                                ? fs::path("/run/user/" + uid)
-                                : fs::path(::getpwuid(::getuid())->pw_dir) / ".local/share";
+  const fs::path runtime = "/run/user/" + std::to_string(::getuid());
+  struct stat info {};
+  const bool privateRuntime = ::lstat(runtime.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+                              info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+  const fs::path keyring =
+      (privateRuntime ? runtime : fs::path(::getpwuid(::getuid())->pw_dir) / ".local/share") /
+      "PellowGitHub";
   const struct {
-    Environment environment;
-    fs::path keyring;
+    std::map<std::string, std::string> environment;
     fs::path fileStore;
   } rows[] = {
-      {{"/run/x", "/app/data", "/app"}, "/run/x/PellowGitHub", "/app/data/PellowGitHub"},
-      {{"/run/x", "/term/data", "/term"}, "/run/x/PellowGitHub", "/term/data/PellowGitHub"},
-      {{nullptr, "/app/data", "/app"}, fallback / "PellowGitHub", "/app/data/PellowGitHub"},
-      {{"run/relative", "/app/data", "/elsewhere"},
-       fallback / "PellowGitHub",
+      {{{"XDG_RUNTIME_DIR", "/run/x"}, {"XDG_DATA_HOME", "/app/data"}, {"HOME", "/app"}},
+       "/app/data/PellowGitHub"},
+      {{{"XDG_RUNTIME_DIR", "/run/x"}, {"XDG_DATA_HOME", "/term/data"}, {"HOME", "/term"}},
+       "/term/data/PellowGitHub"},
+      {{{"XDG_DATA_HOME", "/app/data"}, {"HOME", "/app"}}, "/app/data/PellowGitHub"},
+      {{{"XDG_RUNTIME_DIR", "run/relative"}, {"XDG_DATA_HOME", "/app/data"}, {"HOME", "/x"}},
+       "/app/data/PellowGitHub"},
+      {{{"XDG_RUNTIME_DIR", runtime}, {"XDG_DATA_HOME", "/app/data"}, {"HOME", "/app"}},
        "/app/data/PellowGitHub"},
   };
-  const char* saved[3] = {std::getenv("XDG_RUNTIME_DIR"), std::getenv("XDG_DATA_HOME"),
-                          std::getenv("HOME")};
-  const std::string kept[3] = {saved[0] ? saved[0] : "", saved[1] ? saved[1] : "",
-                               saved[2] ? saved[2] : ""};
   for (const auto& row : rows) {
-    SCOPED_TRACE(std::string(row.environment.runtime ? row.environment.runtime : "(unset)") + " " +
-                 row.environment.data);
-    if (row.environment.runtime) {
-      ::setenv("XDG_RUNTIME_DIR", row.environment.runtime, 1);
-    } else {
-      ::unsetenv("XDG_RUNTIME_DIR");
-    }
-    ::setenv("XDG_DATA_HOME", row.environment.data, 1);
-    ::setenv("HOME", row.environment.home, 1);
-    EXPECT_EQ(sessionKeyringLockFolder(), row.keyring);
-    EXPECT_EQ(FileKeychainBackend().lockFolder(), row.fileStore);
-    EXPECT_EQ(FileKeychainBackend("/given").lockFolder(), "/given/PellowGitHub");
+    const Session session = Session::fromEnvironment(row.environment);
+    SCOPED_TRACE(session.dataHome.string());
+    // The keyring's lock takes nothing from the session at all.
+    EXPECT_EQ(sessionKeyringLockFolder(), keyring);
+    EXPECT_EQ(FileKeychainBackend(session.dataHome).lockFolder(), row.fileStore);
   }
-  const char* names[3] = {"XDG_RUNTIME_DIR", "XDG_DATA_HOME", "HOME"};
-  for (int i = 0; i < 3; ++i) {
-    if (saved[i]) {
-      ::setenv(names[i], kept[i].c_str(), 1);
-    } else {
-      ::unsetenv(names[i]);
-    }
+  EXPECT_EQ(FileKeychainBackend("/given").lockFolder(), "/given/PellowGitHub");
+}
+
+// The runtime folder serves only when it is a real folder private to the user; anything that
+// another account could own, write or swap sends the lock to the home folder instead.
+TEST(CredentialLockFolderTest, RuntimeFolderServesOnlyWhenPrivate) {
+  testkit::TemporaryFolder root;
+  const fs::path home = root / "home";
+  const auto prepare = [&](const char* name, const std::function<void(const fs::path&)>& make) {
+    const fs::path path = root / name;
+    make(path);
+    return path;
+  };
+  const auto folder = [](mode_t mode) {
+    return [mode](const fs::path& path) {
+      fs::create_directory(path);
+      ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    };
+  };
+  const fs::path privateFolder = prepare("private", folder(0700));
+  const struct {
+    const char* name;
+    fs::path runtime;
+    bool serves;
+  } rows[] = {
+      {"private folder", privateFolder, true},
+      {"owner-only read and search", prepare("r-x", folder(0500)), true},
+      {"missing", root / "missing", false},
+      {"group may search", prepare("group", folder(0710)), false},
+      {"others may write", prepare("world", folder(0777)), false},
+      {"sticky and open", prepare("sticky", folder(01777)), false},
+      {"symbolic link to a private folder",
+       prepare("link", [&](const fs::path& p) { fs::create_directory_symlink(privateFolder, p); }),
+       false},
+      {"a file", prepare("file", [](const fs::path& p) { testkit::writeFile(p, ""); }), false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    int homeAsked = 0;
+    const fs::path chosen = keyringLockFolder(row.runtime, [&] {
+      ++homeAsked;
+      return home;
+    });
+    EXPECT_EQ(chosen, (row.serves ? row.runtime : home / ".local/share") / "PellowGitHub");
+    EXPECT_EQ(homeAsked, row.serves ? 0 : 1);
   }
 }
 

@@ -2,6 +2,7 @@
 // concurrent helpers sharing one renewal, and the git program itself cloning and pushing over
 // HTTPS with github-helper as its credential helper.
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,6 +138,35 @@ TEST_F(CredentialModeEndToEnd, ConcurrentHelpersRenewOnce) {
   EXPECT_EQ(get("protocol=https\nhost=" + kHost + "\npath=octo/notes\n").out,
             answerFor(kRenewedToken));
   EXPECT_EQ(refreshRequests(helper.github), 1u);
+}
+
+// A signal that reaches the helper while GitHub renews (Ctrl-C to git's group, a closed
+// terminal, a logout) waits until the renewed credential is stored, then ends the helper as
+// before. Were the helper to die in between, only the spent refresh token would be left: the
+// later run finds the renewed credential without asking GitHub again (a second refresh would
+// find no route and fail).
+TEST_F(CredentialModeEndToEnd, SignalDuringRenewalStillStoresTheRenewedCredential) {
+  const std::string request = "protocol=https\nhost=" + kHost + "\npath=octo/notes.git\n";
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(::strsignal(signal));
+    helper.github.reset();
+    helper.signIn(42, "octocat", "ghu_old", 30.0);
+    helper.github.route(refreshRoute(1.0));
+    testkit::ChildProcess renewing({PELLOW_HELPER_PATH, "credential", "42", "get"},
+                                   {.environment = helper.environment(), .input = request});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (refreshRequests(helper.github) == 0 && std::chrono::steady_clock::now() < deadline &&
+           !renewing.waitFor(std::chrono::milliseconds(20))) {
+    }
+    ASSERT_EQ(refreshRequests(helper.github), 1u) << "the refresh request never came";
+    ASSERT_EQ(::kill(renewing.pid(), signal), 0);
+    const HelperRun killed = renewing.finish(std::chrono::seconds(30));
+    EXPECT_EQ(killed.status, 128 + signal) << killed.out << killed.err;
+
+    helper.github.reset();
+    EXPECT_EQ(get(request).out, answerFor(kRenewedToken));
+    EXPECT_EQ(refreshRequests(helper.github), 0u);
+  }
 }
 
 // The git smart-HTTP server of tests/git_server on 127.0.0.1:443, asking for Basic

@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -208,11 +210,13 @@ TEST(KeePassXCProviderTest, ClientConfirmationRefusesWithoutAWindow) {
   EXPECT_FALSE(fs::exists(data / "data/PellowGitHub/Keychain"));
 }
 
-// One keyring, one lock: two helpers of one session whose XDG_DATA_HOME (and HOME) differ, as
-// an application with a data folder of its own and git in a terminal, renew the same expiring token at the same moment. The
-// second must wait for the first and use the token it stored: one refresh request, not two (the
-// second would spend a refresh token that GitHub no longer honours).
-TEST(KeyringLockTest, HelpersWithDifferentDataFoldersRenewOnce) {
+// One keyring, one lock: helpers whose environments differ, as a sandboxed application, git in
+// a terminal, a job under cron and a shell under su, renew the same expiring token at the same
+// moment. Their data folders differ, and their XDG_RUNTIME_DIR is the session's, another private
+// folder, unset or relative. Each must wait for the first and use the token it stored: one
+// refresh request, not several (a later one would spend a refresh token that GitHub no longer
+// honours).
+TEST(KeyringLockTest, HelpersWithDifferentEnvironmentsRenewOnce) {
   if (!KeyringSession::available()) {
     GTEST_SKIP() << "needs dbus-daemon, gnome-keyring and secret-tool (scripts/install-deps.sh)";
   }
@@ -225,10 +229,17 @@ TEST(KeyringLockTest, HelpersWithDifferentDataFoldersRenewOnce) {
   github.route(refresh);
 
   testkit::TemporaryFolder homes;
+  fs::create_directory(homes / "run");
+  const std::map<std::string, std::optional<std::string>> runtimeFolders{
+      {"app", session.runtimeFolder().string()},
+      {"terminal", (homes / "run").string()},
+      {"cron", std::nullopt},
+      {"su", "run"}};
   const auto environment = [&](const std::string& name) {
     testing::EnvironmentChanges env = session.helperEnvironment();
     env["HOME"] = (homes / name).string();
     env["XDG_DATA_HOME"] = (homes / name / "data").string();
+    env["XDG_RUNTIME_DIR"] = runtimeFolders.at(name);
     for (const auto& [variable, value] : github.environment()) env[variable] = value;
     return env;
   };
@@ -240,12 +251,12 @@ TEST(KeyringLockTest, HelpersWithDifferentDataFoldersRenewOnce) {
   ASSERT_EQ(testing::runHelper({}, expiring, environment("app")).out, kSignedIn);
 
   std::vector<std::unique_ptr<testkit::ChildProcess>> helpers;
-  for (const char* name : {"app", "terminal"}) {
+  for (const auto& entry : runtimeFolders) {
     helpers.push_back(std::make_unique<testkit::ChildProcess>(
         std::vector<std::string>{PELLOW_HELPER_PATH, "credential", "4242", "get"},
-        testkit::ProcessOptions{.environment = environment(name), .input = kGitRequest}));
+        testkit::ProcessOptions{.environment = environment(entry.first), .input = kGitRequest}));
   }
-  // Both get their request now (a child's input is written while this process waits for it).
+  // Each gets its request now (a child's input is written while this process waits for it).
   for (auto& helper : helpers) helper->waitFor(std::chrono::milliseconds(50));
   for (auto& helper : helpers) {
     const testkit::ProcessResult result = helper->finish(std::chrono::seconds(30));
