@@ -1,15 +1,13 @@
 #include "PellowGitHub/store/CredentialLockFolder.h"
 
 #include <fcntl.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "PellowGitHub/KeychainBackend.h"
 #include "PellowGitHub/store/ApplicationSupport.h"
+#include "PellowSession/Session.h"
 #include "PrivateFiles/PrivateCheck.h"
 
 namespace pellow {
@@ -17,16 +15,11 @@ namespace {
 
 constexpr const char* kFolderName = "PellowGitHub";
 
+// The session's passwd home: read from the password database, never from HOME.
 std::filesystem::path passwordDatabaseHome() {
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-      found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-    return found->pw_dir;
-  }
-  throw std::runtime_error("no home folder");
+  const Session& session = Session::current();
+  if (session.passwdHome.empty()) throw std::runtime_error("no home folder");
+  return session.passwdHome;
 }
 
 }  // namespace
@@ -47,7 +40,8 @@ std::filesystem::path keyringLockFolder(const std::filesystem::path& runtimeFold
 std::filesystem::path sessionKeyringLockFolder() {
   // Where systemd-logind makes the user's runtime folder; a session without one (no logind, a
   // container) falls back to the password database's home, which every process agrees on.
-  return keyringLockFolder("/run/user/" + std::to_string(::getuid()), passwordDatabaseHome);
+  return keyringLockFolder("/run/user/" + std::to_string(Session::current().userID),
+                           passwordDatabaseHome);
 }
 
 // A store that says nothing else keeps its lock where the file store does.
