@@ -20,15 +20,15 @@ constexpr const char* kSignInMessage =
 
 }  // namespace
 
-GitHubDesktop::GitHubDesktop(std::shared_ptr<GitHubTransport> transport_, GitHubKeychain keychain_,
+GitHubDesktop::GitHubDesktop(std::shared_ptr<GitHubTransport> transport, GitHubKeychain keychain,
                              Clock& clock)
-    : transport(std::move(transport_)), keychain(std::move(keychain_)), clock_(&clock) {}
+    : transport_(std::move(transport)), keychain_(std::move(keychain)), clock_(&clock) {}
 
 GitHubCredential GitHubDesktop::credential(std::optional<std::int64_t> account) {
   // Load, check, renew and store under one hold of the lock: a second process waits and then
   // loads the renewed credential, so a refresh token is never spent twice.
-  return CredentialLock(*clock_, keychain.lockFolder()).run([&]() -> GitHubCredential {
-    std::optional<GitHubCredential> stored = keychain.load();
+  return CredentialLock(*clock_, keychain_.lockFolder()).run([&]() -> GitHubCredential {
+    std::optional<GitHubCredential> stored = keychain_.load();
     if (!stored) throw PellowError(kSignInMessage);
     if (account && stored->accountID != account) throw PellowError(kSignInMessage);
     const Date now = clock_->now();
@@ -40,8 +40,8 @@ GitHubCredential GitHubDesktop::credential(std::optional<std::int64_t> account) 
     GitHubCredential renewed = [&] {
       DeferredSignals deferred;
       // A failed renewal leaves the stored item as it is; the message tells the user what to do.
-      GitHubCredential fresh = GitHubAuthorization(*transport, *clock_).refresh(*stored, now);
-      keychain.save(fresh);
+      GitHubCredential fresh = GitHubAuthorization(*transport_, *clock_).refresh(*stored, now);
+      keychain_.save(fresh);
       return fresh;
     }();
     return renewed;
@@ -49,7 +49,7 @@ GitHubCredential GitHubDesktop::credential(std::optional<std::int64_t> account) 
 }
 
 nlohmann::json GitHubDesktop::getJSON(std::string_view path, const GitHubCredential& credential) {
-  return classifyAPIResponse(transport->send(apiRequest(path, credential)));
+  return classifyAPIResponse(transport_->send(apiRequest(path, credential)));
 }
 
 CheckedRepository GitHubDesktop::checkRepository(std::string_view reference,
@@ -58,6 +58,14 @@ CheckedRepository GitHubDesktop::checkRepository(std::string_view reference,
   const GitHubCredential credentialUsed = given ? std::move(*given) : credential(std::nullopt);
   const nlohmann::json object = getJSON("/repos/" + slug, credentialUsed);
   return checkedRepository(object, slug, credentialUsed);
+}
+
+void GitHubDesktop::save(const GitHubCredential& credential) {
+  CredentialLock(*clock_, keychain_.lockFolder()).run([&] { keychain_.save(credential); });
+}
+
+void GitHubDesktop::disconnect() {
+  CredentialLock(*clock_, keychain_.lockFolder()).run([&] { keychain_.deleteItem(); });
 }
 
 }  // namespace pellow

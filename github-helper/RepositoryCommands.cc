@@ -50,7 +50,7 @@ struct ListingPage {
 
 ListingPage fetchPage(CommandContext& context, const std::string& path,
                       const GitHubCredential& credential) {
-  const HTTPResult result = context.desktop.transport->send(apiRequest(path, credential));
+  const HTTPResult result = context.desktop.transport().send(apiRequest(path, credential));
   nlohmann::json object = classifyAPIResponse(result);
   return {std::move(object), hasNextPageLink(result.response)};
 }

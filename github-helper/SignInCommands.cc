@@ -9,7 +9,6 @@
 #include "PellowGitHub/GitHubAppRegistration.h"
 #include "PellowGitHub/GitHubAuthorization.h"
 #include "PellowGitHub/PellowError.h"
-#include "PellowGitHub/store/CredentialLock.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/Json.h"
 #include "github-helper/Commands.h"
@@ -53,12 +52,12 @@ DeviceCode deviceCodeFromRequest(const nlohmann::json& request) {
 
 nlohmann::json statusCommand(CommandContext& context, const nlohmann::json&) {
   // No lock and no renewal: the answer only names the account.
-  const std::optional<GitHubCredential> stored = context.desktop.keychain.load();
+  const std::optional<GitHubCredential> stored = context.desktop.keychain().load();
   return accountSummary(stored ? &*stored : nullptr);
 }
 
 nlohmann::json beginCommand(CommandContext& context, const nlohmann::json&) {
-  const GitHubAuthorization authorization(*context.desktop.transport, context.desktop.clock());
+  const GitHubAuthorization authorization(context.desktop.transport(), context.desktop.clock());
   const DeviceCode code = authorization.begin(GitHubAppRegistration::builtIn(), context.now());
   return {{"deviceCode", code.deviceCode},
           {"expiresAt", millisecondsSince1970(code.expiresAt)},
@@ -69,7 +68,7 @@ nlohmann::json beginCommand(CommandContext& context, const nlohmann::json&) {
 
 nlohmann::json pollCommand(CommandContext& context, const nlohmann::json& request) {
   const DeviceCode code = deviceCodeFromRequest(request);
-  const GitHubAuthorization authorization(*context.desktop.transport, context.desktop.clock());
+  const GitHubAuthorization authorization(context.desktop.transport(), context.desktop.clock());
   const PollResult result = authorization.poll(code, context.now());
   switch (result.kind) {
     case PollResult::Kind::pending:
@@ -88,18 +87,12 @@ nlohmann::json saveCommand(CommandContext& context, const nlohmann::json& reques
   // Not a credential object (null, a string, a wrong field type): the decoder's error, shown as
   // the generic message.
   const GitHubCredential credential = GitHubCredential::fromJSON(*given);
-  const GitHubKeychain& keychain = context.desktop.keychain;
-  CredentialLock(context.desktop.clock(), keychain.lockFolder()).run([&] {
-    keychain.save(credential);
-  });
+  context.desktop.save(credential);
   return accountSummary(&credential);
 }
 
 nlohmann::json disconnectCommand(CommandContext& context, const nlohmann::json&) {
-  const GitHubKeychain& keychain = context.desktop.keychain;
-  CredentialLock(context.desktop.clock(), keychain.lockFolder()).run([&] {
-    keychain.deleteItem();
-  });
+  context.desktop.disconnect();
   return {{"signedIn", false}};
 }
 

@@ -8,6 +8,8 @@
 //   GitHubCredential c = desktop.credential(42);   // fresh token, renewed under the lock
 //   nlohmann::json repo = desktop.getJSON("/repos/octocat/hello", c);
 //   CheckedRepository checked = desktop.checkRepository("octocat/hello");
+//   desktop.save(signedIn);                         // every change of the stored credential
+//   desktop.disconnect();                           //   goes through the lock
 #pragma once
 
 #include <cstdint>
@@ -32,8 +34,11 @@ class GitHubDesktop {
   GitHubDesktop(std::shared_ptr<GitHubTransport> transport, GitHubKeychain keychain,
                 Clock& clock = systemClock());
 
-  std::shared_ptr<GitHubTransport> transport;
-  GitHubKeychain keychain;
+  // The transport every exchange goes through, and the keychain. Read the keychain freely
+  // (load() takes no lock); change it only through save() and disconnect(), which take the
+  // credential lock as every writer must.
+  GitHubTransport& transport() const { return *transport_; }
+  const GitHubKeychain& keychain() const { return keychain_; }
 
   // The run's clock: its date decides renewals and sign-in expiry, its waits pace the lock.
   Clock& clock() const { return *clock_; }
@@ -63,7 +68,17 @@ class GitHubDesktop {
   CheckedRepository checkRepository(std::string_view reference,
                                     std::optional<GitHubCredential> credential = std::nullopt);
 
+  // Stores `credential` (GitHubKeychain::save) inside the credential lock. Throws PellowError
+  // (the lock's and the keychain's failures).
+  void save(const GitHubCredential& credential);
+
+  // Deletes the stored credential (GitHubKeychain::deleteItem) inside the credential lock;
+  // deleting a missing item succeeds. Throws PellowError.
+  void disconnect();
+
  private:
+  std::shared_ptr<GitHubTransport> transport_;
+  GitHubKeychain keychain_;
   Clock* clock_;
 };
 
