@@ -3,8 +3,8 @@
 //
 //   GitHubKeychain keychain("com.pemberhollo.pellow.github.v1", makeDefaultKeychainBackend());
 //   if (std::optional<GitHubCredential> c = keychain.load()) ...
-//   keychain.save(credential);   // the helper does this inside the credential lock
-//   keychain.deleteItem();       // of keychain.lockFolder(), as every writer must
+//   desktop.save(credential);    // writers go through GitHubDesktop::save() and disconnect(),
+//   desktop.disconnect();        // which hold the credential lock of keychain.lockFolder()
 //
 // The item's data is the credential's compact JSON form. The first save adds the item with the
 // label "Pellow GitHub sign-in" and the accessibility "when unlocked, this device only"; later
@@ -16,8 +16,9 @@
 // data throws PellowError with kUnreadableCredentialMessage (from decodeKeychain). Nothing is
 // retried, and a failed save never deletes the existing item.
 //
-// A plain value: copies share the backend. load() takes no lock; callers that must not race
-// another helper process call save() and deleteItem() inside the credential lock. Not
+// A plain value: copies share the backend. load() takes no lock; save() and deleteItem() take
+// none either and must run inside the credential lock, as GitHubDesktop's save(), disconnect()
+// and credential() run them, or another process could spend a refresh token at the same time. Not
 // synchronised for use from several threads at once (the helper has one).
 #pragma once
 
