@@ -9,6 +9,9 @@ namespace privatefiles {
 
 UniqueFd openPrivateFile(int folder, const char* name, int flags) {
   // An existing file is opened without O_CREAT, so that only a file made here has its mode set.
+  // Close-on-exec always: a lock held by a program that an embedding application started would
+  // outlive the application.
+  flags |= O_CLOEXEC;
   for (int attempt = 0; attempt < 8; ++attempt) {
     UniqueFd fd(::openat(folder, name, flags | O_NOFOLLOW));
     if (fd || errno != ENOENT) return fd;

@@ -19,9 +19,9 @@ namespace privatefiles {
 // fchmod, since the umask may have taken bits away (0400 under umask 0277: the owner could not
 // open its own lock file for writing on the next run). An existing file is opened as it is, its
 // mode unchanged: the caller checks it. `flags` must hold an access mode and must not hold
-// O_CREAT; O_CLOEXEC is the caller's choice. Returns an empty UniqueFd with errno set when the
-// file can be neither opened nor created (ELOOP for a symbolic link). Safe from any thread; two
-// processes racing to create the file both end up with it open.
+// O_CREAT; the descriptor is always close-on-exec (O_CLOEXEC is added). Returns an empty
+// UniqueFd with errno set when the file can be neither opened nor created (ELOOP for a symbolic
+// link). Safe from any thread; two processes racing to create the file both end up with it open.
 UniqueFd openPrivateFile(int folder, const char* name, int flags);
 
 }  // namespace privatefiles

@@ -1,5 +1,7 @@
 #include "PellowGitHub/net/CurlTransport.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string_view>
@@ -123,6 +125,12 @@ struct ResetOnExit {
   ~ResetOnExit() { curl_easy_reset(easy); }
 };
 
+// libcurl opens its sockets without close-on-exec: an application that embeds the library and
+// starts a program during an exchange would hand the connection on to it.
+curl_socket_t openCloseOnExecSocket(void*, curlsocktype, curl_sockaddr* address) {
+  return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 template <typename Value>
 bool set(CURL* easy, CURLoption option, Value value) {
   return curl_easy_setopt(easy, option, value) == CURLE_OK;
@@ -175,7 +183,8 @@ bool setTransferOptions(CURL* easy, const ParsedURL& url, long requestTimeoutMs,
          set(easy, CURLOPT_HTTPHEADER, headers) && set(easy, CURLOPT_WRITEFUNCTION, &onBody) &&
          set(easy, CURLOPT_WRITEDATA, &exchange) &&
          set(easy, CURLOPT_HEADERFUNCTION, &onHeaderLine) &&
-         set(easy, CURLOPT_HEADERDATA, &exchange);
+         set(easy, CURLOPT_HEADERDATA, &exchange) &&
+         set(easy, CURLOPT_OPENSOCKETFUNCTION, &openCloseOnExecSocket);
 }
 
 // The method, and for anything but GET and HEAD the body. Set after the transfer options: HEAD

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "PellowGitHub/store/CredentialLockFolder.h"
+#include "PellowGitHub/support/DeferredSignals.h"
 #include "PellowGitHub/support/ModuleLocation.h"
 #include "Session/ModuleLoader.h"
 #include "Session/Trace.h"
@@ -58,13 +59,20 @@ std::unique_ptr<SecretServiceKeychainBackend> SecretServiceKeychainBackend::conn
     std::chrono::milliseconds budget, const Session& session) {
   const PellowSecretModule* module = loadSecretModule(session);
   if (module == nullptr) return nullptr;
+  // GLib starts its worker threads inside the module. Made while the signals that end a process
+  // are held back, they keep them held back for good, so that such a signal always reaches a
+  // thread of ours, where a renewal can hold it back until the new credential is stored.
+  const DeferredSignals deferred;
   void* store = module->open(static_cast<std::int64_t>(budget.count()));
   if (store == nullptr) return nullptr;
   return std::unique_ptr<SecretServiceKeychainBackend>(
       new SecretServiceKeychainBackend(*module, store));
 }
 
-SecretServiceKeychainBackend::~SecretServiceKeychainBackend() { module_.close(store_); }
+SecretServiceKeychainBackend::~SecretServiceKeychainBackend() {
+  const DeferredSignals deferred;  // as in connect(): threads GLib starts now inherit the mask
+  module_.close(store_);
+}
 
 KeychainStatus SecretServiceKeychainBackend::copyData(const KeychainItemKey& key,
                                                       std::optional<std::string>& data) {
@@ -72,6 +80,7 @@ KeychainStatus SecretServiceKeychainBackend::copyData(const KeychainItemKey& key
   const auto receive = [](void* context, PellowSecretString bytes) {
     static_cast<std::optional<std::string>*>(context)->emplace(bytes.data, bytes.size);
   };
+  const DeferredSignals deferred;  // as in connect(): threads GLib starts now inherit the mask
   const KeychainStatus status =
       statusOf(module_.copy_data(store_, view(key.service), view(key.account), &data, receive));
   if (status != KeychainStatus::success) data.reset();
@@ -80,11 +89,13 @@ KeychainStatus SecretServiceKeychainBackend::copyData(const KeychainItemKey& key
 
 KeychainStatus SecretServiceKeychainBackend::update(const KeychainItemKey& key,
                                                     std::string_view data) {
+  const DeferredSignals deferred;
   return statusOf(module_.update(store_, view(key.service), view(key.account), view(data)));
 }
 
 KeychainStatus SecretServiceKeychainBackend::add(const KeychainItemKey& key, std::string_view data,
                                                  std::string_view label, KeychainAccessibility) {
+  const DeferredSignals deferred;
   return statusOf(
       module_.add(store_, view(key.service), view(key.account), view(data), view(label)));
 }
@@ -94,6 +105,7 @@ std::filesystem::path SecretServiceKeychainBackend::lockFolder() {
 }
 
 KeychainStatus SecretServiceKeychainBackend::remove(const KeychainItemKey& key) {
+  const DeferredSignals deferred;
   return statusOf(module_.remove(store_, view(key.service), view(key.account)));
 }
 

@@ -40,8 +40,9 @@ CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
   }
 
   const std::filesystem::path file = folder / "credential.lock";
-  // Not O_CLOEXEC: the descriptor lives only for this call and the helper starts no programs.
-  UniqueFd descriptor = privatefiles::openPrivateFile(AT_FDCWD, file.c_str(), O_RDWR);
+  // Close-on-exec: an application that embeds the library may start a program while the lock is
+  // held, and that program must not keep the lock after the application is gone.
+  UniqueFd descriptor = privatefiles::openPrivateFile(AT_FDCWD, file.c_str(), O_RDWR | O_CLOEXEC);
   if (!descriptor) {
     throw PellowError(kLockBusyMessage,
                       file.string() + ": cannot be opened: " + std::strerror(errno));

@@ -14,9 +14,9 @@
 //   - creates the folder if needed; a creation failure throws std::filesystem::filesystem_error;
 //   - checks the folder with lstat: a directory (not a symbolic link) owned by the user with no
 //     group or other permission bits, else PellowError kLockNotPrivateMessage;
-//   - opens the file O_RDWR|O_NOFOLLOW, creating it 0600 when missing (openPrivateFile), and
-//     checks it with fstat: a regular file owned by the user with no group or other bits, else
-//     PellowError kLockBusyMessage;
+//   - opens the file O_RDWR|O_NOFOLLOW|O_CLOEXEC, creating it 0600 when missing
+//     (openPrivateFile), and checks it with fstat: a regular file owned by the user with no group
+//     or other bits, else PellowError kLockBusyMessage;
 //   - tries a non-blocking exclusive flock; while it fails and the clock's date is before a
 //     deadline of 10 s after the first try, waits 0.1 s (the clock's sleep) and retries;
 //     past the deadline throws PellowError kLockTimeoutMessage;

@@ -16,6 +16,7 @@
 #include "PrivateFiles/AtomicFile.h"
 #include "PrivateFiles/PrivateCheck.h"
 #include "PrivateFiles/UniqueFd.h"
+#include "Session/Trace.h"
 
 namespace pellow {
 namespace {
@@ -162,6 +163,7 @@ KeychainStatus FileKeychainBackend::remove(const KeychainItemKey& key) {
             privatefiles::removeTemporaries(folder.get(), temporaryNames())) {
       sweepProblem_ =
           "a temporary file in the keychain folder could not be removed: " + swept.message();
+      trace::line("store", sweepProblem_);
     }
     const std::string name = keychainItemFileName(key);
     struct stat status {};

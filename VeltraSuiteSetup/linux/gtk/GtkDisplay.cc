@@ -31,7 +31,7 @@ GLogWriterOutput discardStructuredLog(GLogLevelFlags, const GLogField*, gsize, g
 // while the display is opened, so nothing else of ours can write to stderr meanwhile.
 class StderrSilenced {
  public:
-  StderrSilenced() : saved_(::dup(STDERR_FILENO)) {
+  StderrSilenced() : saved_(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) {
     const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (saved_ >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
     if (null >= 0) ::close(null);
