@@ -71,8 +71,8 @@ class VeltraSuiteBootstrap : public std::enable_shared_from_this<VeltraSuiteBoot
 
   static constexpr std::chrono::nanoseconds kCycle = std::chrono::seconds(15);
 
-  // A stopped bootstrap. `platform` must outlive every loop started on the object; `cycle` is
-  // for tests only.
+  // A stopped bootstrap. `platform` must outlive every loop started on the object; `cycle` is the
+  // pause between scans (kCycle unless a caller, such as a test, needs another pace).
   static std::shared_ptr<VeltraSuiteBootstrap> create(
       Executor executor = {}, VeltraPlatform& platform = VeltraPlatform::system(),
       std::chrono::nanoseconds cycle = kCycle);
