@@ -76,6 +76,10 @@ std::string checkModuleFile(const std::filesystem::path& folder, std::string_vie
   return {};
 }
 
+void traceModuleVersionMismatch(const std::filesystem::path& path) {
+  trace::line("module", path.string() + " was built for another interface version");
+}
+
 ModuleEntry loadModule(const Session& session, std::string_view fileName,
                        const std::filesystem::path& installedFolder, const char* entrySymbol) {
   std::vector<std::filesystem::path> folders;

@@ -47,9 +47,37 @@ struct ModuleEntry {
 ModuleEntry loadModule(const Session& session, std::string_view fileName,
                        const std::filesystem::path& installedFolder, const char* entrySymbol);
 
+// Writes the trace line of a module built for another interface version.
+void traceModuleVersionMismatch(const std::filesystem::path& path);
+
 // The same over the given folders, in order, for `user`.
 ModuleEntry loadModuleFrom(const std::vector<std::filesystem::path>& folders,
                            std::string_view fileName, uid_t user, const char* entrySymbol);
+
+// The function table of a module whose entry point is `const Table* entry(void)` and whose
+// table starts with `int abi_version`: loadModule() and the version check, nullptr (with the
+// reason in the trace) when either fails. Never throws ModuleLoadError.
+//
+//   static const PellowSecretModule* const module = loadModuleTable<PellowSecretModule>(
+//       session, "pellow-secret.so", installedModuleFolder(), "pellow_secret_module_v1", 1);
+template <typename Table>
+const Table* loadModuleTable(const Session& session, std::string_view fileName,
+                             const std::filesystem::path& installedFolder, const char* entrySymbol,
+                             int abiVersion) {
+  try {
+    const ModuleEntry found = loadModule(session, fileName, installedFolder, entrySymbol);
+    // POSIX guarantees that a function's address survives the round trip through void*.
+    const auto entry = reinterpret_cast<const Table* (*)()>(found.symbol);
+    const Table* table = entry();
+    if (table == nullptr || table->abi_version != abiVersion) {
+      traceModuleVersionMismatch(found.path);
+      return nullptr;
+    }
+    return table;
+  } catch (const ModuleLoadError&) {
+    return nullptr;  // the loader traced why
+  }
+}
 
 // The check alone, for one candidate: an empty string when `folder`/`fileName` may be loaded,
 // else the reason. `fd` receives the opened file (close-on-exec) when the check passes.

@@ -14,22 +14,9 @@ namespace {
 // Loaded once per process and never unloaded (GLib keeps process-wide state). Null when the
 // module is missing, refused or built for another interface (the trace says which).
 const PellowPortalModule* loadPortalModule(const Session& session) {
-  static const PellowPortalModule* const module = [&session]() -> const PellowPortalModule* {
-    try {
-      const ModuleEntry found = loadModule(session, kSecretModuleFileName, installedModuleFolder(),
-                                           PELLOW_PORTAL_ENTRY_SYMBOL);
-      // POSIX guarantees that a function's address survives the round trip through void*.
-      const auto entry = reinterpret_cast<PellowPortalEntry>(found.symbol);
-      const PellowPortalModule* table = entry();
-      if (table == nullptr || table->abi_version != PELLOW_PORTAL_ABI_VERSION) {
-        trace::line("module", found.path.string() + " was built for another portal interface");
-        return nullptr;
-      }
-      return table;
-    } catch (const ModuleLoadError&) {
-      return nullptr;  // the loader traced why
-    }
-  }();
+  static const PellowPortalModule* const module =
+      loadModuleTable<PellowPortalModule>(session, kSecretModuleFileName, installedModuleFolder(),
+                                          PELLOW_PORTAL_ENTRY_SYMBOL, PELLOW_PORTAL_ABI_VERSION);
   return module;
 }
 

@@ -17,22 +17,9 @@ namespace {
 // taken back. Null when the module is missing, refused or does not match this helper (the trace
 // says which).
 const PellowSecretModule* loadSecretModule(const Session& session) {
-  static const PellowSecretModule* const module = [&session]() -> const PellowSecretModule* {
-    try {
-      const ModuleEntry found = loadModule(session, kSecretModuleFileName, installedModuleFolder(),
-                                           PELLOW_SECRET_ENTRY_SYMBOL);
-      // POSIX guarantees that a function's address survives the round trip through void*.
-      const auto entry = reinterpret_cast<PellowSecretEntry>(found.symbol);
-      const PellowSecretModule* table = entry();
-      if (table == nullptr || table->abi_version != PELLOW_SECRET_ABI_VERSION) {
-        trace::line("module", found.path.string() + " was built for another interface version");
-        return nullptr;
-      }
-      return table;
-    } catch (const ModuleLoadError&) {
-      return nullptr;  // the loader traced why
-    }
-  }();
+  static const PellowSecretModule* const module =
+      loadModuleTable<PellowSecretModule>(session, kSecretModuleFileName, installedModuleFolder(),
+                                          PELLOW_SECRET_ENTRY_SYMBOL, PELLOW_SECRET_ABI_VERSION);
   return module;
 }
 
