@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "VeltraSuiteSetup/VeltraSuiteConsent.h"
-#include "tests/suite/gtk/AccessibleTree.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/desktop/AccessibleTree.h"
 
 namespace veltra::test {
 

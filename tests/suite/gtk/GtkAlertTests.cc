@@ -9,10 +9,10 @@
 #include <thread>
 
 #include "tests/suite/SuiteTestSupport.h"
-#include "tests/suite/gtk/AccessibleTree.h"
-#include "tests/suite/gtk/DesktopSession.h"
 #include "tests/suite/gtk/DialogFixture.h"
-#include "tests/suite/gtk/X11WindowReader.h"
+#include "tests/support/desktop/AccessibleTree.h"
+#include "tests/support/desktop/DesktopSession.h"
+#include "tests/support/desktop/X11WindowReader.h"
 
 namespace veltra::test {
 namespace {

@@ -10,10 +10,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "tests/suite/gtk/AccessibleTree.h"
-#include "tests/suite/gtk/DesktopSession.h"
 #include "tests/suite/gtk/DialogFixture.h"
 #include "tests/suite/gtk/WaylandDialogFixture.h"
+#include "tests/support/desktop/AccessibleTree.h"
+#include "tests/support/desktop/DesktopSession.h"
 
 namespace veltra::test {
 namespace {

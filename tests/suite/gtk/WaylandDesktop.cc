@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/suite/gtk/DesktopSession.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/desktop/DesktopSession.h"
 
 namespace veltra::test {
 namespace fs = std::filesystem;

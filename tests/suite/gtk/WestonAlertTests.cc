@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/suite/gtk/AccessibleTree.h"
 #include "tests/suite/gtk/DialogFixture.h"
 #include "tests/suite/gtk/WaylandDialogFixture.h"
+#include "tests/support/desktop/AccessibleTree.h"
 
 namespace veltra::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/suite/gtk/DesktopSession.h"
+#include "tests/support/desktop/DesktopSession.h"
 
 #include <cstdlib>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "tests/suite/gtk/AccessibleTree.h"
+#include "tests/support/desktop/AccessibleTree.h"
 
 #include <atspi/atspi.h>
 

@@ -1,4 +1,4 @@
-#include "tests/suite/gtk/X11WindowReader.h"
+#include "tests/support/desktop/X11WindowReader.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
