@@ -54,6 +54,13 @@ KeychainStatus statusOf(std::int32_t status) {
 
 }  // namespace
 
+KeychainStatus SecretServiceKeychainBackend::traced(std::int32_t status) const {
+  if (const char* reason = module_.last_reason(store_); reason != nullptr) {
+    trace::line("store", std::string("keyring: ") + reason);
+  }
+  return statusOf(status);
+}
+
 std::unique_ptr<SecretServiceKeychainBackend> SecretServiceKeychainBackend::connect(
     std::chrono::milliseconds budget, const Session& session) {
   const PellowSecretModule* module = loadSecretModule(session);
@@ -73,20 +80,19 @@ KeychainStatus SecretServiceKeychainBackend::copyData(const KeychainItemKey& key
     static_cast<std::optional<std::string>*>(context)->emplace(bytes.data, bytes.size);
   };
   const KeychainStatus status =
-      statusOf(module_.copy_data(store_, view(key.service), view(key.account), &data, receive));
+      traced(module_.copy_data(store_, view(key.service), view(key.account), &data, receive));
   if (status != KeychainStatus::success) data.reset();
   return status;
 }
 
 KeychainStatus SecretServiceKeychainBackend::update(const KeychainItemKey& key,
                                                     std::string_view data) {
-  return statusOf(module_.update(store_, view(key.service), view(key.account), view(data)));
+  return traced(module_.update(store_, view(key.service), view(key.account), view(data)));
 }
 
 KeychainStatus SecretServiceKeychainBackend::add(const KeychainItemKey& key, std::string_view data,
                                                  std::string_view label, KeychainAccessibility) {
-  return statusOf(
-      module_.add(store_, view(key.service), view(key.account), view(data), view(label)));
+  return traced(module_.add(store_, view(key.service), view(key.account), view(data), view(label)));
 }
 
 std::filesystem::path SecretServiceKeychainBackend::lockFolder() {
@@ -94,7 +100,7 @@ std::filesystem::path SecretServiceKeychainBackend::lockFolder() {
 }
 
 KeychainStatus SecretServiceKeychainBackend::remove(const KeychainItemKey& key) {
-  return statusOf(module_.remove(store_, view(key.service), view(key.account)));
+  return traced(module_.remove(store_, view(key.service), view(key.account)));
 }
 
 }  // namespace pellow
