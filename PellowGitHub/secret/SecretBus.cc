@@ -111,18 +111,24 @@ std::int32_t SecretBus::nameOwner(const char* name, std::string& owner) {
   return PELLOW_SECRET_SUCCESS;
 }
 
-std::int32_t SecretBus::label(const std::string& collection, std::string& label) {
+std::int32_t SecretBus::collectionProperty(const std::string& collection, const char* name,
+                                           const GVariantType* type, GVariantPtr& value) {
   GVariantPtr reply;
   const std::int32_t status =
       call(collection, "org.freedesktop.DBus.Properties", "Get",
-           g_variant_new("(ss)", kCollectionInterface, "Label"), G_VARIANT_TYPE("(v)"), reply);
+           g_variant_new("(ss)", kCollectionInterface, name), G_VARIANT_TYPE("(v)"), reply);
   if (status != PELLOW_SECRET_SUCCESS) return status;
   GVariant* boxed = nullptr;
   g_variant_get(reply.get(), "(v)", &boxed);
-  const GVariantPtr value(boxed);
-  if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING)) return PELLOW_SECRET_IO_ERROR;
-  label = g_variant_get_string(value.get(), nullptr);
-  return PELLOW_SECRET_SUCCESS;
+  value.reset(boxed);
+  return g_variant_is_of_type(value.get(), type) ? PELLOW_SECRET_SUCCESS : PELLOW_SECRET_IO_ERROR;
+}
+
+std::int32_t SecretBus::label(const std::string& collection, std::string& label) {
+  GVariantPtr value;
+  const std::int32_t status = collectionProperty(collection, "Label", G_VARIANT_TYPE_STRING, value);
+  if (status == PELLOW_SECRET_SUCCESS) label = g_variant_get_string(value.get(), nullptr);
+  return status;
 }
 
 std::int32_t SecretBus::unlock(const std::string& collection) {
@@ -139,17 +145,11 @@ std::int32_t SecretBus::unlock(const std::string& collection) {
 
 std::int32_t SecretBus::locked(const std::string& collection, bool& locked) {
   locked = true;
-  GVariantPtr reply;
+  GVariantPtr value;
   const std::int32_t status =
-      call(collection, "org.freedesktop.DBus.Properties", "Get",
-           g_variant_new("(ss)", kCollectionInterface, "Locked"), G_VARIANT_TYPE("(v)"), reply);
-  if (status != PELLOW_SECRET_SUCCESS) return status;
-  GVariant* boxed = nullptr;
-  g_variant_get(reply.get(), "(v)", &boxed);
-  const GVariantPtr value(boxed);
-  if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN)) return PELLOW_SECRET_IO_ERROR;
-  locked = g_variant_get_boolean(value.get()) != FALSE;
-  return PELLOW_SECRET_SUCCESS;
+      collectionProperty(collection, "Locked", G_VARIANT_TYPE_BOOLEAN, value);
+  if (status == PELLOW_SECRET_SUCCESS) locked = g_variant_get_boolean(value.get()) != FALSE;
+  return status;
 }
 
 std::int32_t SecretBus::search(const std::string& collection,

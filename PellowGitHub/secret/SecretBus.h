@@ -84,6 +84,10 @@ class SecretBus {
                     const char* destination = nullptr);
 
  private:
+  // A property of a collection, checked to be of `type`.
+  std::int32_t collectionProperty(const std::string& collection, const char* name,
+                                  const GVariantType* type, GVariantPtr& value);
+
   GDBusConnection* connection_;
   GMainContext* context_;
   TimeBudget& budget_;
