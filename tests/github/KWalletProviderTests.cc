@@ -216,6 +216,12 @@ TEST_F(KWalletProviderTest, ClosedWalletAnswersAtOnceAndStaysClosed) {
       },
       kBudget);
   EXPECT_FALSE(session_->walletOpen());
+  // The trace says why, so that a KDE user's report shows the closed wallet.
+  testkit::EnvironmentChanges traced = session_->helperEnvironment();
+  traced["PELLOW_TRACE"] = "1";
+  const testing::HelperRun run = testing::runHelper({}, kStatus, traced);
+  EXPECT_NE(run.err.find("store: keyring: kwallet: the wallet is closed\n"), std::string::npos)
+      << run.err;
   // Reopened as at login: the credential was kept through all of it.
   ASSERT_EQ(session_->script("restart"), 0);
   runRows({{"status, reopened", {}, kStatus, kSignedIn}});
