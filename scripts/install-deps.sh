@@ -10,6 +10,7 @@ packages=(
   libsecret-1-dev libglib2.0-dev libgtk-3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   gnome-keyring keepassxc dbus dbus-x11 libsecret-tools xvfb xauth xdotool at-spi2-core
+  libkf5wallet-bin libqca-qt5-2-plugins
   sway grim weston
   bubblewrap xdg-dbus-proxy xdg-desktop-portal
   lintian

@@ -69,14 +69,15 @@ struct PromptWait {
 
 std::int32_t SecretBus::call(const std::string& path, const char* interface, const char* method,
                              GVariant* parameters, const GVariantType* replyType,
-                             GVariantPtr& reply) {
+                             GVariantPtr& reply, const char* destination) {
+  const char* target = destination == nullptr ? kBusName : destination;
   // The call takes the floating reference; it is sunk here in case it is never started.
   const GVariantPtr arguments(parameters == nullptr ? nullptr : g_variant_ref_sink(parameters));
   AsyncDeadline deadline(context_, budget_);
   const GObjectPtr<GAsyncResult> result =
       deadline.await([&](GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
         // NO_AUTO_START: a service that went away must not be started again by asking it.
-        g_dbus_connection_call(connection_, kBusName, path.c_str(), interface, method,
+        g_dbus_connection_call(connection_, target, path.c_str(), interface, method,
                                arguments.get(), replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
                                cancellable, callback, data);
       });
@@ -98,19 +99,57 @@ std::int32_t SecretBus::readDefaultAlias(std::string& collection) {
   return PELLOW_SECRET_SUCCESS;
 }
 
-std::int32_t SecretBus::locked(const std::string& collection, bool& locked) {
-  locked = true;
+std::int32_t SecretBus::nameOwner(const char* name, std::string& owner) {
+  GVariantPtr reply;
+  const std::int32_t status =
+      call("/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+           g_variant_new("(s)", name), G_VARIANT_TYPE("(s)"), reply, "org.freedesktop.DBus");
+  if (status != PELLOW_SECRET_SUCCESS) return status;
+  const gchar* unique = nullptr;
+  g_variant_get(reply.get(), "(&s)", &unique);
+  owner = unique;
+  return PELLOW_SECRET_SUCCESS;
+}
+
+std::int32_t SecretBus::collectionProperty(const std::string& collection, const char* name,
+                                           const GVariantType* type, GVariantPtr& value) {
   GVariantPtr reply;
   const std::int32_t status =
       call(collection, "org.freedesktop.DBus.Properties", "Get",
-           g_variant_new("(ss)", kCollectionInterface, "Locked"), G_VARIANT_TYPE("(v)"), reply);
+           g_variant_new("(ss)", kCollectionInterface, name), G_VARIANT_TYPE("(v)"), reply);
   if (status != PELLOW_SECRET_SUCCESS) return status;
   GVariant* boxed = nullptr;
   g_variant_get(reply.get(), "(v)", &boxed);
-  const GVariantPtr value(boxed);
-  if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN)) return PELLOW_SECRET_IO_ERROR;
-  locked = g_variant_get_boolean(value.get()) != FALSE;
-  return PELLOW_SECRET_SUCCESS;
+  value.reset(boxed);
+  return g_variant_is_of_type(value.get(), type) ? PELLOW_SECRET_SUCCESS : PELLOW_SECRET_IO_ERROR;
+}
+
+std::int32_t SecretBus::label(const std::string& collection, std::string& label) {
+  GVariantPtr value;
+  const std::int32_t status = collectionProperty(collection, "Label", G_VARIANT_TYPE_STRING, value);
+  if (status == PELLOW_SECRET_SUCCESS) label = g_variant_get_string(value.get(), nullptr);
+  return status;
+}
+
+std::int32_t SecretBus::unlock(const std::string& collection) {
+  const gchar* objects[] = {collection.c_str(), nullptr};
+  GVariantPtr reply;
+  const std::int32_t status =
+      call(kServicePath, kServiceInterface, "Unlock",
+           g_variant_new("(@ao)", g_variant_new_objv(objects, -1)), G_VARIANT_TYPE("(aoo)"), reply);
+  if (status != PELLOW_SECRET_SUCCESS) return status;
+  const gchar* prompt = nullptr;
+  g_variant_get(reply.get(), "(@ao&o)", nullptr, &prompt);
+  return perform(prompt);
+}
+
+std::int32_t SecretBus::locked(const std::string& collection, bool& locked) {
+  locked = true;
+  GVariantPtr value;
+  const std::int32_t status =
+      collectionProperty(collection, "Locked", G_VARIANT_TYPE_BOOLEAN, value);
+  if (status == PELLOW_SECRET_SUCCESS) locked = g_variant_get_boolean(value.get()) != FALSE;
+  return status;
 }
 
 std::int32_t SecretBus::search(const std::string& collection,

@@ -67,10 +67,26 @@ class SecretBus {
   // and the answer is PELLOW_SECRET_INTERACTION_NOT_ALLOWED.
   std::int32_t perform(const std::string& path);
 
- private:
-  // One method call; `reply` holds the answer on success.
+  // Service.Unlock of one collection, with its prompt performed. Only for a provider known to
+  // unlock without asking anyone (KWalletUnlock.h): elsewhere the prompt would be a password
+  // dialog.
+  std::int32_t unlock(const std::string& collection);
+
+  // The unique name that owns the well-known `name` on the bus; kSecretNoService when none does.
+  std::int32_t nameOwner(const char* name, std::string& owner);
+  // A collection's Label property.
+  std::int32_t label(const std::string& collection, std::string& label);
+
+  // One method call to `destination` (the Secret Service when null); `reply` holds the answer on
+  // success.
   std::int32_t call(const std::string& path, const char* interface, const char* method,
-                    GVariant* parameters, const GVariantType* replyType, GVariantPtr& reply);
+                    GVariant* parameters, const GVariantType* replyType, GVariantPtr& reply,
+                    const char* destination = nullptr);
+
+ private:
+  // A property of a collection, checked to be of `type`.
+  std::int32_t collectionProperty(const std::string& collection, const char* name,
+                                  const GVariantType* type, GVariantPtr& value);
 
   GDBusConnection* connection_;
   GMainContext* context_;

@@ -17,7 +17,7 @@
 extern "C" {
 #endif
 
-#define PELLOW_SECRET_ABI_VERSION 1
+#define PELLOW_SECRET_ABI_VERSION 2
 #define PELLOW_SECRET_ENTRY_SYMBOL "pellow_secret_module_v1"
 
 typedef struct PellowSecretString {
@@ -46,12 +46,15 @@ typedef struct PellowSecretModule {
   void (*close)(void* store);
 
   // The secret of the item with these attributes. On PELLOW_SECRET_SUCCESS `data_out` has been
-  // called with the bytes, or not at all when the item's secret could not be loaded.
+  // called with the bytes, which are never empty: a secret that cannot be loaded or reads as
+  // empty answers PELLOW_SECRET_INTERACTION_NOT_ALLOWED.
   int32_t (*copy_data)(void* store, PellowSecretString service, PellowSecretString account,
                        void* context, void (*data_out)(void* context, PellowSecretString data));
-  // Each call below first reads the Locked property of the default collection, where the item
-  // lives; a locked (or missing) default collection answers PELLOW_SECRET_INTERACTION_NOT_ALLOWED
-  // before anything else is sent.
+  // Each call (copy_data too) first reads the Locked property of the default collection, where
+  // the item lives; a locked (or missing) default collection answers
+  // PELLOW_SECRET_INTERACTION_NOT_ALLOWED before anything else is sent. Except for kwalletd: when
+  // it owns the service and the collection's wallet is open, the collection is unlocked through
+  // the Secret Service first (its prompt shows nothing). Unlock is never called elsewhere.
   // Replaces the secret of every matching item; label and attributes stay.
   int32_t (*update)(void* store, PellowSecretString service, PellowSecretString account,
                     PellowSecretString data);
@@ -60,6 +63,11 @@ typedef struct PellowSecretModule {
                  PellowSecretString data, PellowSecretString label);
   // Deletes every matching item.
   int32_t (*remove)(void* store, PellowSecretString service, PellowSecretString account);
+
+  // Why the store's last call answered as it did where the status alone does not say (a locked
+  // or missing default collection, a closed KWallet wallet, an empty secret), or NULL. Valid
+  // until the next call on the store; never contains a secret.
+  const char* (*last_reason)(void* store);
 } PellowSecretModule;
 
 // The module's one exported symbol (PELLOW_SECRET_ENTRY_SYMBOL).

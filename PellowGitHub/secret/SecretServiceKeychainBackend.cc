@@ -42,6 +42,13 @@ KeychainStatus statusOf(std::int32_t status) {
 
 }  // namespace
 
+KeychainStatus SecretServiceKeychainBackend::traced(std::int32_t status) const {
+  if (const char* reason = module_.last_reason(store_); reason != nullptr) {
+    trace::line("store", std::string("keyring: ") + reason);
+  }
+  return statusOf(status);
+}
+
 std::unique_ptr<SecretServiceKeychainBackend> SecretServiceKeychainBackend::connect(
     std::chrono::milliseconds budget, const Session& session) {
   const PellowSecretModule* module = loadSecretModule(session);
@@ -69,7 +76,7 @@ KeychainStatus SecretServiceKeychainBackend::copyData(const KeychainItemKey& key
   };
   const DeferredSignals deferred;  // as in connect(): threads GLib starts now inherit the mask
   const KeychainStatus status =
-      statusOf(module_.copy_data(store_, view(key.service), view(key.account), &data, receive));
+      traced(module_.copy_data(store_, view(key.service), view(key.account), &data, receive));
   if (status != KeychainStatus::success) data.reset();
   return status;
 }
@@ -77,14 +84,13 @@ KeychainStatus SecretServiceKeychainBackend::copyData(const KeychainItemKey& key
 KeychainStatus SecretServiceKeychainBackend::update(const KeychainItemKey& key,
                                                     std::string_view data) {
   const DeferredSignals deferred;
-  return statusOf(module_.update(store_, view(key.service), view(key.account), view(data)));
+  return traced(module_.update(store_, view(key.service), view(key.account), view(data)));
 }
 
 KeychainStatus SecretServiceKeychainBackend::add(const KeychainItemKey& key, std::string_view data,
                                                  std::string_view label, KeychainAccessibility) {
   const DeferredSignals deferred;
-  return statusOf(
-      module_.add(store_, view(key.service), view(key.account), view(data), view(label)));
+  return traced(module_.add(store_, view(key.service), view(key.account), view(data), view(label)));
 }
 
 std::filesystem::path SecretServiceKeychainBackend::lockFolder() {
@@ -93,7 +99,7 @@ std::filesystem::path SecretServiceKeychainBackend::lockFolder() {
 
 KeychainStatus SecretServiceKeychainBackend::remove(const KeychainItemKey& key) {
   const DeferredSignals deferred;
-  return statusOf(module_.remove(store_, view(key.service), view(key.account)));
+  return traced(module_.remove(store_, view(key.service), view(key.account)));
 }
 
 }  // namespace pellow

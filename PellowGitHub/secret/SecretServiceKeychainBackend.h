@@ -67,6 +67,9 @@ class SecretServiceKeychainBackend final : public KeychainBackend {
   SecretServiceKeychainBackend(const PellowSecretModule& module, void* store)
       : module_(module), store_(store) {}
 
+  // The status of a module answer, with the module's reason for it traced ("store").
+  KeychainStatus traced(std::int32_t status) const;
+
   const PellowSecretModule& module_;
   void* store_;
 };

@@ -6,7 +6,11 @@
 // database is locked, and a search of the whole service may make KeePassXC ask to unlock first.
 // So every operation first reads the home collection's Locked property, which never prompts, and
 // a locked or missing home answers "interaction not allowed" before anything else is sent. Only
-// an unlocked home is searched, read or changed. KeePassXC completes every create and delete
+// an unlocked home is searched, read or changed. The one exception is kwalletd, whose collection
+// reports Locked while its wallet is open: there an open wallet's collection is unlocked first,
+// which shows nothing (KWalletUnlock.h). An item whose secret reads as empty (KWallet answers
+// so for a locked collection, and for an item whose write never reached the wallet file) is
+// unreadable, never a credential. KeePassXC completes every create and delete
 // through a prompt object; such a prompt is run and, if it waits for the user past the budget
 // (KeePassXC's confirmations), dismissed (SecretBus.h).
 //
@@ -26,6 +30,7 @@
 #include <vector>
 
 #include "PellowGitHub/secret/GLibSupport.h"
+#include "PellowGitHub/secret/KWalletUnlock.h"
 #include "PellowGitHub/secret/SecretBus.h"
 #include "PellowGitHub/secret/SecretModuleABI.h"
 
@@ -149,6 +154,8 @@ struct Store {
   std::unique_ptr<SessionStart, SessionStartRelease> session;
   // Without a connection: the status every call answers.
   std::int32_t failure = kIOError;
+  // What the last call decided that the answer alone does not say, for the helper's trace.
+  std::string reason;
 };
 
 // D-Bus strings must be valid UTF-8 without NUL bytes.
@@ -211,12 +218,17 @@ SecretService* sessionService(Store& store, std::int32_t& status) {
 // unlocked before it is searched; a missing one is answered like a locked one (the provider must
 // first offer a collection: unlock or create the keyring, expose a KeePassXC group).
 std::int32_t findItems(Store& store, const Key& key, std::vector<std::string>& items) {
-  if (store.home == "/") return kInteractionNotAllowed;
+  if (store.home == "/") {
+    store.reason = "no default collection";
+    return kInteractionNotAllowed;
+  }
   SecretBus bus = store.bus();
   bool locked = true;
-  const std::int32_t status = bus.locked(store.home, locked);
+  std::int32_t status = bus.locked(store.home, locked);
   if (status != kSuccess) return status;
-  if (locked) return kInteractionNotAllowed;
+  if (locked && (status = unlockOpenKWallet(bus, store.home, store.reason)) != kSuccess) {
+    return status;
+  }
   return bus.search(store.home, key.attributes, items);
 }
 
@@ -233,11 +245,14 @@ std::int32_t copyData(Store& store, const Key& key, void* context,
   status = bus.getSecret(items.front(), secret_service_get_session_dbus_path(service), secret);
   if (status != kSuccess) return status;
   const SecretValuePtr value(secret_service_decode_dbus_secret(service, secret.get()));
-  if (value) {
-    gsize length = 0;
-    const gchar* bytes = secret_value_get(value.get(), &length);
-    dataOut(context, PellowSecretString{bytes, length});
+  gsize length = 0;
+  const gchar* bytes = value ? secret_value_get(value.get(), &length) : nullptr;
+  if (bytes == nullptr || length == 0) {
+    // Nothing the helper stores is empty: an empty answer is a secret that could not be read.
+    store.reason = "the item's secret reads as empty";
+    return kInteractionNotAllowed;
   }
+  dataOut(context, PellowSecretString{bytes, length});
   return kSuccess;
 }
 
@@ -349,6 +364,11 @@ void* openStore(std::int64_t budgetMilliseconds) noexcept {
 
 void closeStore(void* store) noexcept { delete static_cast<Store*>(store); }
 
+const char* lastReason(void* opaque) noexcept {
+  const auto* store = static_cast<const Store*>(opaque);
+  return store == nullptr || store->reason.empty() ? nullptr : store->reason.c_str();
+}
+
 // The entry points below share one shape: check the arguments, make the store's context the
 // current one, run the operation, and turn anything thrown into an I/O error.
 template <typename Operation>
@@ -359,6 +379,7 @@ std::int32_t run(void* opaque, PellowSecretString service, PellowSecretString ac
     const std::optional<Key> key = keyOf(service, account);
     if (store == nullptr || !key) return kIOError;
     if (!store->connection) return store->failure;
+    store->reason.clear();
     ThreadDefaultContext current(store->context);
     const std::int32_t status = operation(*store, *key);
     return status == kSecretNoService ? kIOError : status;  // the service went away meanwhile
@@ -406,6 +427,7 @@ extern "C" __attribute__((visibility("default"))) const PellowSecretModule* pell
       .update = &updateEntry,
       .add = &addEntry,
       .remove = &removeEntry,
+      .last_reason = &lastReason,
   };
   return &module;
 }
