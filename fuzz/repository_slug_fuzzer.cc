@@ -12,11 +12,13 @@
 
 namespace {
 
+// Owners of managed users carry "_" (mona-cat_octo); names may also hold ".".
 bool isOwnerCharacter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_';
 }
 
-bool isNameCharacter(char c) { return isOwnerCharacter(c) || c == '.' || c == '_'; }
+bool isNameCharacter(char c) { return isOwnerCharacter(c) || c == '.'; }
 
 void checkSlugShape(std::string_view slug) {
   const auto slash = slug.find('/');

@@ -236,6 +236,12 @@ TEST_F(KWalletProviderTest, EmptySecretIsUnreadableNotSignedOut) {
   runRows({{"save, never written", {}, save("ghu_lost"), kSignedIn}});
   ASSERT_EQ(session_->script("kill"), 0);
   ASSERT_EQ(session_->script("restart"), 0);
+  // kwalletd writes about 5 s after a change; on a loaded machine it may have written the item
+  // whole before it was killed, and then there is no empty secret to read.
+  if (testing::runHelper({}, kStatus, session_->helperEnvironment()).out == kSignedIn) {
+    runRows({{"disconnect", {}, kDisconnect, kSignedOut}});
+    GTEST_SKIP() << "kwalletd wrote the item before it was killed: no empty secret this time";
+  }
   runRows({
       {"status", {}, kStatus, kKeychainError},
       {"git get", kGitGet, kGitRequest, ""},
