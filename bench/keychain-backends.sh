@@ -5,7 +5,7 @@
 #
 #   bench/keychain-backends.sh [BUILD_DIR]     (needs hyperfine, gnome-keyring, libsecret-tools)
 #
-# The keyring is a private GNOME Keyring on a private session bus (tests/github/keyring-session.sh);
+# The keyring is a private GNOME Keyring on a private session bus (tests/support/keyring/keyring-session.sh);
 # the file store lives in a temporary data folder. Prints hyperfine's table and writes it as
 # Markdown to BUILD_DIR/keychain-backends.md.
 set -euo pipefail
@@ -13,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 helper=$build/bin/github-helper
-session=$root/tests/github/keyring-session.sh
+session=$root/tests/support/keyring/keyring-session.sh
 service=com.pemberhollo.pellow.github.v1
 runs=${RUNS:-300}
 

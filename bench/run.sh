@@ -37,7 +37,7 @@ done
 mkdir -p "$out"
 rm -f "$out"/*.json "$out/rows.tsv" "$out/rss.tsv"
 work=$(mktemp -d)
-session=$root/tests/github/keyring-session.sh
+session=$root/tests/support/keyring/keyring-session.sh
 fake_pid=
 sessions=()
 cleanup() {

@@ -17,7 +17,7 @@
 #include "PellowGitHub/secret/SecretServiceKeychainBackend.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "tests/github/GitHubTestSupport.h"
-#include "tests/github/KeyringSession.h"
+#include "tests/support/keyring/KeyringSession.h"
 
 namespace pellow {
 namespace {

@@ -21,7 +21,7 @@
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "tests/github/FakeGitHub.h"
 #include "tests/github/HelperWithFakeGitHub.h"
-#include "tests/github/KeyringSession.h"
+#include "tests/support/keyring/KeyringSession.h"
 
 namespace pellow {
 namespace {

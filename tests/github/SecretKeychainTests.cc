@@ -25,7 +25,7 @@
 #include "Session/CurrentSession.h"
 #include "tests/github/GitHubTestSupport.h"
 #include "tests/github/HelperWithFakeGitHub.h"
-#include "tests/github/KeyringSession.h"
+#include "tests/support/keyring/KeyringSession.h"
 
 namespace pellow {
 namespace {

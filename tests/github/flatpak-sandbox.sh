@@ -180,7 +180,7 @@ case "$command" in
     kill "$(sed -n 's/^PELLOW_TEST_PORTAL_PID=//p' "$2/env")"
     start_portal "$2"
     ;;
-  lock | unlock) "$HERE/keyring-session.sh" "$command" "$2" ;;
+  lock | unlock) "$HERE/../support/keyring/keyring-session.sh" "$command" "$2" ;;
   stop) stop "$2" ;;
   run) shift; run "$@" ;;
   *)
