@@ -19,28 +19,25 @@
 #include "tests/github/HelperWithFakeGitHub.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/keyring/ProviderRequests.h"
 
 namespace pellow {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::kDisconnect;
+using testing::kGitGet;
+using testing::kGitRequest;
+using testing::kKeychainError;
+using testing::kSignedIn;
+using testing::kSignedOut;
+using testing::kStatus;
+using testing::save;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-const std::string kKeychainError = R"({"error":")" + std::string(kKeychainMessage) + "\"}";
-const std::string kSignedOut = R"({"ok":{"signedIn":false}})";
-const std::string kSignedIn = R"({"ok":{"id":4242,"login":"octocat","signedIn":true}})";
-const std::string kStatus = R"({"operation":"status"})";
-const std::string kDisconnect = R"({"operation":"disconnect"})";
-const std::vector<std::string> kGitGet{"credential", "4242", "get"};
-const std::string kGitRequest = "protocol=https\nhost=github.com\npath=octo/notes.git\n";
 // The store's budget: a run that met a prompt would spend all of it before giving up.
 constexpr auto kBudget = 3s;
-
-std::string save(const std::string& token) {
-  return R"({"operation":"save","credential":{"accessToken":")" + token +
-         R"(","accountID":4242,"login":"octocat"}})";
-}
 
 // One run of the helper: JSON mode without arguments (`answer` the whole answer), else git
 // credential mode (`answer` the password; "" = fails with the Keychain line).

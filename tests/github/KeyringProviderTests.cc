@@ -22,26 +22,24 @@
 #include "tests/github/FakeGitHub.h"
 #include "tests/github/HelperWithFakeGitHub.h"
 #include "tests/support/keyring/KeyringSession.h"
+#include "tests/support/keyring/ProviderRequests.h"
 
 namespace pellow {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::kDisconnect;
+using testing::kGitGet;
+using testing::kGitRequest;
+using testing::kKeychainError;
+using testing::kSignedIn;
+using testing::kSignedOut;
+using testing::kStatus;
+using testing::save;
 using Clock = std::chrono::steady_clock;
 using testing::KeyringOptions;
 using testing::KeyringProvider;
 using testing::KeyringSession;
-
-const std::string kKeychainError = R"({"error":")" + std::string(kKeychainMessage) + "\"}";
-const std::string kSignedOut = R"({"ok":{"signedIn":false}})";
-const std::string kSignedIn = R"({"ok":{"id":4242,"login":"octocat","signedIn":true}})";
-const std::string kStatus = R"({"operation":"status"})";
-const std::string kDisconnect = R"({"operation":"disconnect"})";
-
-std::string save(const std::string& token) {
-  return R"({"operation":"save","credential":{"accessToken":")" + token +
-         R"(","accountID":4242,"login":"octocat"}})";
-}
 
 // One run of the helper: JSON mode without arguments, else git credential mode; `answer` is the
 // whole JSON answer, or for git the password line expected on standard output ("" = the run
@@ -53,9 +51,6 @@ struct Row {
   std::string answer;
   int itemsAfter;  // items in the keyring afterwards; -1: not counted (the store is locked)
 };
-
-const std::vector<std::string> kGitGet{"credential", "4242", "get"};
-const std::string kGitRequest = "protocol=https\nhost=github.com\npath=octo/notes.git\n";
 
 struct ProviderCase {
   const char* name;

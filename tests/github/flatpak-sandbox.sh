@@ -86,23 +86,9 @@ start() {
     "$APP_ID" >"$dir/flatpak-info"
   # The host's bus listens on a path in DIR, which the app's sandbox does not see; an abstract
   # socket would be reachable from any sandbox that shares the network.
-  cat >"$dir/bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:path=$dir/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
   environment "$dir"
-  out=$(dbus-daemon --config-file="$dir/bus.conf" --fork --print-address=1 --print-pid=1)
+  out=$(dbus-daemon --config-file="$HERE/../support/keyring/private-bus.conf" \
+    --address="unix:path=$dir/bus" --fork --print-address=1 --print-pid=1)
   export DBUS_SESSION_BUS_ADDRESS=${out%%$'\n'*}
   printf 'DBUS_SESSION_BUS_ADDRESS=%s\nPELLOW_TEST_BUS_PID=%s\n' \
     "$DBUS_SESSION_BUS_ADDRESS" "${out##*$'\n'}" >>"$dir/env"

@@ -54,22 +54,7 @@ start_bus() {
   local dir=$1 out config=()
   environment "$dir"
   if [ "${2:-}" = private ]; then
-    cat >"$dir/bus.conf" <<'EOF'
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
-    config=(--config-file="$dir/bus.conf")
+    config=(--config-file="$(dirname "${BASH_SOURCE[0]}")/private-bus.conf")
   else
     config=(--session)
   fi

@@ -33,23 +33,9 @@ value() { sed -n "s/^$1=//p" "$dir/env" | tail -n 1; }
 
 start_bus() {
   # No service folders: nothing else (GNOME Keyring) can be activated in kwalletd's place.
-  cat >"$dir/bus.conf" <<'CONF'
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
   local out
-  out=$(dbus-daemon --config-file="$dir/bus.conf" --fork --print-address=1 --print-pid=1)
+  out=$(dbus-daemon --config-file="$(dirname "${BASH_SOURCE[0]}")/private-bus.conf" --fork \
+    --print-address=1 --print-pid=1)
   export DBUS_SESSION_BUS_ADDRESS=${out%%$'\n'*}
   printf 'DBUS_SESSION_BUS_ADDRESS=%s\nPELLOW_TEST_BUS_PID=%s\nPELLOW_TEST_WALLET_FILE=%s\n' \
     "$DBUS_SESSION_BUS_ADDRESS" "${out##*$'\n'}" "$dir/data/kwalletd/kdewallet.kwl" >>"$dir/env"
