@@ -25,7 +25,7 @@ std::filesystem::path absoluteOrEmpty(const std::string& value) {
   return value;
 }
 
-std::filesystem::path passwordDatabaseHome(uid_t user) {
+std::filesystem::path lookUpHome(uid_t user) {
   const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
   passwd entry{};
@@ -71,9 +71,11 @@ std::string flatpakAppID(const std::filesystem::path& info) {
 Session make(const Lookup& variable) {
   Session session;
   session.userID = ::getuid();
-  session.passwdHome = passwordDatabaseHome(session.userID);
   session.home = absoluteOrEmpty(variable("HOME"));
-  if (session.home.empty()) session.home = session.passwdHome;
+  if (session.home.empty()) {
+    session.passwdHome = lookUpHome(session.userID);
+    session.home = session.passwdHome;
+  }
   session.dataHome = absoluteOrEmpty(variable("XDG_DATA_HOME"));
   if (session.dataHome.empty() && !session.home.empty()) {
     session.dataHome = session.home / ".local" / "share";
@@ -106,6 +108,8 @@ Session make(const Lookup& variable) {
 }
 
 }  // namespace
+
+std::filesystem::path Session::passwordDatabaseHome(uid_t user) { return lookUpHome(user); }
 
 Session Session::fromProcess() {
   // The one place where the libraries read the environment.

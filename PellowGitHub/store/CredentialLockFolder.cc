@@ -15,11 +15,12 @@ namespace {
 
 constexpr const char* kFolderName = "PellowGitHub";
 
-// The session's passwd home: read from the password database, never from HOME.
+// Read from the password database, never from HOME, and only when the runtime folder will not
+// serve.
 std::filesystem::path passwordDatabaseHome() {
-  const Session& session = Session::current();
-  if (session.passwdHome.empty()) throw std::runtime_error("no home folder");
-  return session.passwdHome;
+  std::filesystem::path home = Session::passwordDatabaseHome(Session::current().userID);
+  if (home.empty()) throw std::runtime_error("no home folder");
+  return home;
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(Session, OnlyAbsolutePathsAndPrivateRuntimeFolders) {
   ::chmod(runtime.c_str(), 0700);
   ::chmod(open.c_str(), 0755);
   ::symlink(runtime.c_str(), (temp / "link").c_str());
-  const fs::path passwd = Session::fromEnvironment({}).passwdHome;
+  const fs::path passwd = Session::passwordDatabaseHome(::getuid());
 
   struct Row {
     const char* what;
@@ -150,8 +150,8 @@ TEST(ModuleLoader, LoadsOnlyWhatNoOtherAccountCouldHaveWritten) {
   // A second module is its own object, not the first one again under a reused descriptor name.
   const fs::path secret = built.parent_path() / "pellow-secret.so";
   if (fs::exists(secret)) {
-    const ModuleEntry second = loadModuleFrom({built.parent_path()}, "pellow-secret.so",
-                                              ::getuid(), "pellow_secret_module_v1");
+    const ModuleEntry second = loadModuleFrom({built.parent_path()}, "pellow-secret.so", ::getuid(),
+                                              "pellow_secret_module_v1");
     EXPECT_NE(second.symbol, entry.symbol);
   }
   try {
@@ -187,7 +187,7 @@ TEST(Trace, AppendsToAPrivateFileAndNeverThroughALink) {
   // nothing.
   fs::create_symlink(temp / "elsewhere", temp / "planted");
   for (const std::string& value : {(temp / "planted").string(), std::string("trace.log"),
-                                  std::string("yes"), std::string("")}) {
+                                   std::string("yes"), std::string("")}) {
     session.trace = value;
     trace::start(session);
     EXPECT_FALSE(trace::enabled()) << value;

@@ -14,7 +14,8 @@
 //   pellow::Session bare{.userID = ::getuid(), .home = folder, .dataHome = folder / "data"};
 //
 // A plain value: copy it freely; it never changes after it is made. What decides where two
-// processes meet (the keyring's credential lock) depends on the user id and `passwdHome` only,
+// processes meet (the keyring's credential lock) depends on the user id and the password
+// database only (passwordDatabaseHome()),
 // never on a value that came from the environment.
 #pragma once
 
@@ -28,7 +29,9 @@ namespace pellow {
 
 struct Session {
   uid_t userID = 0;
-  // The home folder of the password database's entry for userID (absolute), else empty.
+  // The home folder of the password database's entry for userID (absolute), read only when HOME
+  // is unset, empty or relative, and empty otherwise: git starts the helper on every fetch, and a
+  // lookup may cost a directory service's round trip. passwordDatabaseHome() reads it on demand.
   std::filesystem::path passwdHome;
   // HOME when absolute, else passwdHome.
   std::filesystem::path home;
@@ -71,6 +74,10 @@ struct Session {
   // As fromProcess(), but with `environment` in place of the process environment (names not in
   // the map are unset). The password database and file system are read for real.
   static Session fromEnvironment(const std::map<std::string, std::string>& environment);
+
+  // The home folder of the password database's entry for `user` (absolute), else empty. Reads
+  // the database on every call.
+  static std::filesystem::path passwordDatabaseHome(uid_t user);
 
   // The process's session, made by fromProcess() the first time it is asked for. Thread-safe.
   static const Session& current();
