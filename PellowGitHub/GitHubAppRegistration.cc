@@ -61,7 +61,7 @@ bool isValidField(std::string_view text) {
 GitHubAppRegistration::GitHubAppRegistration(std::string clientID, std::string slug)
     : clientID_(std::move(clientID)), slug_(std::move(slug)) {
   if (!isValidField(clientID_) || !isValidField(slug_) || slug_ == "." || slug_ == "..") {
-    throw PellowError(kRegistrationNotConfiguredMessage);
+    throw PellowError(GitHubFailure::registrationNotConfigured);
   }
 }
 

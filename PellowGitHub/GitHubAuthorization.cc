@@ -16,8 +16,6 @@
 namespace pellow {
 namespace {
 
-namespace messages = authorization_messages;
-
 constexpr std::string_view kDeviceCodePath = "/login/device/code";
 constexpr std::string_view kTokenPath = "/login/oauth/access_token";
 constexpr std::string_view kDeviceGrantType = "urn:ietf:params:oauth:grant-type:device_code";
@@ -49,6 +47,10 @@ bool isUserCode(std::string_view text) {
 
 double seconds(std::int64_t value) { return static_cast<double>(value); }
 
+[[noreturn]] void throwOAuthError(std::string_view path, const std::string& code) {
+  throw PellowError(GitHubFailure::oauthError, {.what = "POST " + std::string(path), .code = code});
+}
+
 }  // namespace
 
 std::string formBody(const std::map<std::string, std::string>& fields) {
@@ -74,23 +76,10 @@ HTTPResult GitHubAuthorization::postForm(std::string_view path, const FormFields
   HTTPResult result = transport_.send(request);
   const long status = result.response.statusCode;
   if (status >= 200 && status <= 299) return result;
-  const std::string cause = std::string(path) + ": HTTP " + std::to_string(status);
-  if (status == 429 || status == 403) throw PellowError(messages::kRateLimited, cause);
-  throw PellowError(messages::kStatusFailed, cause);
-}
-
-const char* authorizationMessage(std::string_view code) {
-  if (code == "expired_token" || code == "token_expired" || code == "incorrect_device_code" ||
-      code == "bad_verification_code") {
-    return messages::kExpiredCode;
-  }
-  if (code == "access_denied") return messages::kDenied;
-  if (code == "bad_refresh_token") return messages::kRevoked;
-  if (code == "device_flow_disabled" || code == "incorrect_client_credentials") {
-    return messages::kNotEnabled;
-  }
-  if (code == "unverified_user_email") return messages::kUnverifiedEmail;
-  return messages::kOtherOAuthError;
+  const bool limited = status == 429 || status == 403;
+  throw PellowError(
+      limited ? GitHubFailure::authorizationLimited : GitHubFailure::authorizationFailed,
+      {.what = "POST " + std::string(path), .httpStatus = status});
 }
 
 DeviceCode GitHubAuthorization::begin(const GitHubAppRegistration& app, Date now) const {
@@ -104,7 +93,7 @@ DeviceCode GitHubAuthorization::begin(const GitHubAppRegistration& app, Date now
     error = TokenResponse::decode(result.body);
   } catch (const DecodingError&) {
   }
-  if (error && error->error) throw PellowError(authorizationMessage(*error->error));
+  if (error && error->error) throwOAuthError(kDeviceCodePath, *error->error);
 
   const CodeResponse answer = CodeResponse::decode(result.body);
   const std::string expectedURI = std::string(config::webBaseURL()) + "/login/device";
@@ -112,7 +101,7 @@ DeviceCode GitHubAuthorization::begin(const GitHubAppRegistration& app, Date now
   if (answer.verificationURI != expectedURI || deviceCodeLength < 20 || deviceCodeLength > 200 ||
       !isUserCode(answer.userCode) || answer.expiresIn < 1 || answer.expiresIn > 1800 ||
       answer.interval < 1 || answer.interval > 120) {
-    throw PellowError(messages::kInvalidCode);
+    throw PellowError(GitHubFailure::invalidDeviceCode);
   }
   return DeviceCode{
       answer.userCode,          answer.verificationURI, now + seconds(answer.expiresIn),
@@ -120,7 +109,7 @@ DeviceCode GitHubAuthorization::begin(const GitHubAppRegistration& app, Date now
 }
 
 PollResult GitHubAuthorization::poll(const DeviceCode& code, Date now) const {
-  if (!(now < code.expiresAt)) throw PellowError(messages::kExpiredCode);
+  if (!(now < code.expiresAt)) throw PellowError(GitHubFailure::expiredDeviceCode);
   const HTTPResult result = postForm(kTokenPath, {{"client_id", code.clientID},
                                                   {"device_code", code.deviceCode},
                                                   {"grant_type", std::string(kDeviceGrantType)}});
@@ -130,7 +119,7 @@ PollResult GitHubAuthorization::poll(const DeviceCode& code, Date now) const {
     if (*token.error == "slow_down") {
       return PollResult::slowDown(seconds(std::max<std::int64_t>(token.interval.value_or(0), 0)));
     }
-    throw PellowError(authorizationMessage(*token.error));
+    throwOAuthError(kTokenPath, *token.error);
   }
   GitHubCredential credential = makeCredential(token, code.clientID, now);
   fetchUser(credential);
@@ -140,13 +129,13 @@ PollResult GitHubAuthorization::poll(const DeviceCode& code, Date now) const {
 GitHubCredential makeCredential(const TokenResponse& token, std::string_view clientID, Date now) {
   if (!token.accessToken || token.accessToken->empty() || !token.tokenType ||
       textkit::lowercasedASCII(*token.tokenType) != "bearer") {
-    throw PellowError(messages::kNoAccessToken);
+    throw PellowError(GitHubFailure::noAccessToken);
   }
   if (token.expiresIn) {
     const bool complete = *token.expiresIn > 0 && token.refreshToken &&
                           !token.refreshToken->empty() && token.refreshTokenExpiresIn &&
                           *token.refreshTokenExpiresIn > 0;
-    if (!complete) throw PellowError(messages::kIncompleteRenewal);
+    if (!complete) throw PellowError(GitHubFailure::incompleteRenewal);
   }
   GitHubCredential credential(*token.accessToken);
   credential.refreshToken = token.refreshToken;
@@ -169,11 +158,11 @@ void GitHubAuthorization::fetchUser(GitHubCredential& credential) const {
                      {"User-Agent", std::string(kUserAgent)}};
   const HTTPResult result = transport_.send(request);
   if (result.response.statusCode != 200) {
-    throw PellowError(messages::kAccountNotVerified,
-                      "/user: HTTP " + std::to_string(result.response.statusCode));
+    throw PellowError(GitHubFailure::accountNotVerified,
+                      {.what = "GET /user", .httpStatus = result.response.statusCode});
   }
   const User user = User::decode(result.body);
-  if (user.id <= 0 || user.login.empty()) throw PellowError(messages::kInvalidAccount);
+  if (user.id <= 0 || user.login.empty()) throw PellowError(GitHubFailure::invalidAccount);
   credential.accountID = user.id;
   credential.login = user.login;
 }
@@ -183,7 +172,7 @@ GitHubCredential GitHubAuthorization::waitForAuthorization(const DeviceCode& cod
   double interval = code.interval;
   for (;;) {
     throwIfCancelled(stop);
-    if (!(clock_.now() < code.expiresAt)) throw PellowError(messages::kExpiredCode);
+    if (!(clock_.now() < code.expiresAt)) throw PellowError(GitHubFailure::expiredDeviceCode);
     clock_.sleep(interval, stop);
     throwIfCancelled(stop);
     PollResult result = poll(code, clock_.now());
@@ -202,13 +191,13 @@ GitHubCredential GitHubAuthorization::waitForAuthorization(const DeviceCode& cod
 GitHubCredential GitHubAuthorization::refresh(const GitHubCredential& credential, Date now) const {
   if (!credential.clientID || !credential.refreshToken ||
       (credential.refreshExpiresAt && !(now < *credential.refreshExpiresAt))) {
-    throw PellowError(messages::kRevoked);
+    throw PellowError(GitHubFailure::renewalRefused);
   }
   const HTTPResult result = postForm(kTokenPath, {{"client_id", *credential.clientID},
                                                   {"grant_type", "refresh_token"},
                                                   {"refresh_token", *credential.refreshToken}});
   const TokenResponse token = TokenResponse::decode(result.body);
-  if (token.error) throw PellowError(authorizationMessage(*token.error));
+  if (token.error) throwOAuthError(kTokenPath, *token.error);
   GitHubCredential renewed = makeCredential(token, *credential.clientID, now);
   renewed.accountID = credential.accountID;
   renewed.login = credential.login;

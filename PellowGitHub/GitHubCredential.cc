@@ -101,7 +101,7 @@ GitHubCredential GitHubCredential::decodeKeychain(std::string_view data) {
   if (!data.empty() && data.front() != '{' && isValidUTF8(data)) {
     return GitHubCredential(std::string(data));
   }
-  throw PellowError(std::string(kUnreadableCredentialMessage));
+  throw PellowError(GitHubFailure::unreadableCredential);
 }
 
 }  // namespace pellow

@@ -12,13 +12,6 @@
 #include "PellowGitHub/support/DeferredSignals.h"
 
 namespace pellow {
-namespace {
-
-constexpr const char* kSignInMessage =
-    "Sign in to the GitHub account connected to this notes folder in Settings \u2192 Git sync. "
-    "Your notes remain saved locally.";
-
-}  // namespace
 
 GitHubDesktop::GitHubDesktop(std::shared_ptr<GitHubTransport> transport, GitHubKeychain keychain,
                              Clock& clock)
@@ -29,8 +22,10 @@ GitHubCredential GitHubDesktop::credential(std::optional<std::int64_t> account) 
   // loads the renewed credential, so a refresh token is never spent twice.
   return CredentialLock(*clock_, keychain_.lockFolder()).run([&]() -> GitHubCredential {
     std::optional<GitHubCredential> stored = keychain_.load();
-    if (!stored) throw PellowError(kSignInMessage);
-    if (account && stored->accountID != account) throw PellowError(kSignInMessage);
+    if (!stored) throw PellowError(GitHubFailure::signInRequired, {.detail = "nothing stored"});
+    if (account && stored->accountID != account) {
+      throw PellowError(GitHubFailure::signInRequired, {.detail = "stored for another account"});
+    }
     const Date now = clock_->now();
     if (!stored->needsRefresh(now)) return std::move(*stored);
     // Once the request is out, GitHub may have spent the stored refresh token: a Ctrl-C to git's

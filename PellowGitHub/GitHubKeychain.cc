@@ -24,13 +24,14 @@ const char* describe(KeychainStatus status) {
   }
 }
 
-[[noreturn]] void throwKeychainError(std::string cause) {
-  throw PellowError(kKeychainMessage, std::move(cause));
+[[noreturn]] void throwKeychainError(std::string_view operation, std::string detail) {
+  throw PellowError(GitHubFailure::keychain,
+                    {.what = std::string(operation), .detail = std::move(detail)});
 }
 
 [[noreturn]] void throwKeychainError(std::string_view operation, KeychainStatus status) {
-  throwKeychainError(std::string(operation) + ": " + describe(status) + " (status " +
-                     std::to_string(static_cast<std::int32_t>(status)) + ")");
+  throwKeychainError(operation, std::string(describe(status)) + " (status " +
+                                    std::to_string(static_cast<std::int32_t>(status)) + ")");
 }
 
 }  // namespace
@@ -52,14 +53,14 @@ std::optional<GitHubCredential> GitHubKeychain::load() const {
     default:
       throwKeychainError("read", status);
   }
-  if (!data) throwKeychainError("read: an item without data");
+  if (!data) throwKeychainError("read", "an item without data");
   return GitHubCredential::decodeKeychain(*data);
 }
 
 void GitHubKeychain::save(const GitHubCredential& credential) const {
   const bool complete = credential.accountID && *credential.accountID >= 1 && credential.login &&
                         !credential.login->empty();
-  if (!complete) throwKeychainError("save: a credential without account id or login");
+  if (!complete) throwKeychainError("save", "a credential without account id or login");
   const std::string data = credential.encoded();
   const KeychainItemKey itemKey = key();
 

@@ -139,7 +139,7 @@ void traceExchange(const HTTPRequest& request, PellowNetResult result, const HTT
 
 HTTPResult GitHubURLSessionTransport::send(const HTTPRequest& request) {
   // A request without a URL is refused without loading anything.
-  if (request.url.empty()) throw PellowError(std::string(kInvalidAddressMessage));
+  if (request.url.empty()) throw PellowError(GitHubFailure::invalidAddress);
   checkSendable(request);
 
   if (!transport_) {
@@ -181,12 +181,12 @@ HTTPResult GitHubURLSessionTransport::send(const HTTPRequest& request) {
     case PELLOW_NET_OK:
       break;
     case PELLOW_NET_INVALID_ADDRESS:
-      throw PellowError(std::string(kInvalidAddressMessage));
+      throw PellowError(GitHubFailure::invalidAddress, {.what = request.method});
     case PELLOW_NET_INVALID_RESPONSE:
-      throw PellowError(std::string(kInvalidResponseMessage));
+      throw PellowError(GitHubFailure::invalidResponse, {.what = request.method});
     case PELLOW_NET_UNREACHABLE:
     default:
-      throw PellowError(std::string(kUnreachableMessage));
+      throw PellowError(GitHubFailure::unreachable, {.what = request.method});
   }
   if (collector.failed) throw std::bad_alloc();
   return std::move(collector.result);

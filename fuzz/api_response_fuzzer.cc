@@ -1,6 +1,6 @@
 // The classification of GitHub API answers: getJSON with a transport that returns a fuzzed
-// status, headers and body. The result is a JSON object or a PellowError with one of the
-// classification messages; a body's syntax error escapes only from a 2xx (a 403 body is read
+// status, headers and body. The result is a JSON object or a PellowError naming the failure
+// that its status allows, with that status in its context; a body's syntax error escapes only from a 2xx (a 403 body is read
 // for a secondary limit and its errors stay inside). The Link headers are read for a next page.
 //
 // Input: two bytes of status (big-endian, taken modulo 600), then header lines "Name: value"
@@ -58,11 +58,27 @@ pellow::HTTPResult parseInput(std::string_view input) {
   return result;
 }
 
-bool isClassificationMessage(std::string_view message) {
-  return message == pellow::kNotAnObjectMessage || message == pellow::kRepositoryAccessMessage ||
-         message == pellow::kSignInExpiredMessage || message == pellow::kRepositoryMovedMessage ||
-         message == pellow::kRepositoryCheckFailedMessage ||
-         message.starts_with("GitHub\u2019s request limit was reached.");
+// The failures a status may lead to, and that the error carries that status.
+bool isClassification(const pellow::PellowError& error, long status) {
+  using enum pellow::GitHubFailure;
+  if (error.context().httpStatus != status) return false;
+  switch (error.failure()) {
+    case apiNotAnObject:
+      return status >= 200 && status <= 299;
+    case apiRateLimited:
+      return status == 403 || status == 429;
+    case apiNoAccess:
+      return status == 403 || status == 404;
+    case apiUnauthorized:
+      return status == 401;
+    case apiMoved:
+      return status >= 301 && status <= 399;
+    case apiFailed:
+      return (status < 200 || status > 299) && status != 401 && status != 403 && status != 404 &&
+             status != 429 && (status < 301 || status > 399);
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -83,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const nlohmann::json object = desktop.getJSON("/repos/octocat/hello", credential);
     if (status < 200 || status > 299 || !object.is_object()) std::abort();
   } catch (const pellow::PellowError& error) {
-    if (!isClassificationMessage(error.message())) std::abort();
+    if (!isClassification(error, status)) std::abort();
   } catch (const pellow::json::JsonSyntaxError&) {
     if (status < 200 || status > 299) std::abort();
   }

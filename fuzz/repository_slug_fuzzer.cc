@@ -41,15 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view reference(reinterpret_cast<const char*>(data), size);
   const std::optional<std::string> slug = pellow::tryRepositorySlug(reference);
 
-  std::optional<std::string> thrown;
+  std::optional<pellow::GitHubFailure> thrown;
   try {
     const std::string strict = pellow::repositorySlug(reference);
     if (!slug || strict != *slug) std::abort();
   } catch (const pellow::PellowError& error) {
-    thrown = std::string(error.message());
+    thrown = error.failure();
   }
   if (slug.has_value() == thrown.has_value()) std::abort();
-  if (thrown && *thrown != pellow::invalidRepositoryReferenceMessage()) std::abort();
+  if (thrown && *thrown != pellow::GitHubFailure::invalidRepositoryReference) std::abort();
 
   if (slug) {
     checkSlugShape(*slug);

@@ -31,14 +31,15 @@ constexpr std::array<OperationEntry, 8> kOperations{{
     {"repositories", &repositoriesCommand},
 }};
 
-// The user's sentence for a failure; the trace keeps the cause that the sentence leaves out
-// (an exception's own text: a file system error names its path and errno, a JSON error its
+// The user's sentence for a failure; the trace keeps the failure's name and the cause that the
+// sentence leaves out (an exception's own text: a file system error names its path and errno, a JSON error its
 // position). Neither carries a secret: no layer puts one into an exception.
 std::string messageOf(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const PellowError& e) {
-    trace::line("answer", "error: " + std::string(e.message()) +
+    trace::line("answer", "error " + std::string(failureName(e.failure())) + ": " +
+                              std::string(e.message()) +
                               (e.cause().empty() ? "" : " (cause: " + e.cause() + ")"));
     return std::string(e.message());
   } catch (const std::exception& e) {

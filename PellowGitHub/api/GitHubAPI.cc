@@ -7,7 +7,6 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/Json.h"
-#include "PellowGitHub/support/LocaleTime.h"
 
 namespace pellow {
 namespace {
@@ -106,35 +105,26 @@ std::optional<Date> rateLimitReset(const HTTPResponse& response) {
   return Date::fromUnixSeconds(seconds);
 }
 
-std::string rateLimitMessage(std::optional<Date> reset) {
-  std::string message = "GitHub\u2019s request limit was reached. ";
-  if (reset) {
-    message += "Try again after " + formatShortTime(*reset) + ".";
-  } else {
-    message += "Wait a few minutes and try again.";
-  }
-  message += " Your notes are saved locally.";
-  return message;
-}
-
 nlohmann::json classifyAPIResponse(const HTTPResult& result) {
   const HTTPResponse& response = result.response;
   const long status = response.statusCode;
   if (status >= 200 && status <= 299) {
     nlohmann::json value = json::parse(result.body);
-    if (!value.is_object()) throw PellowError(std::string(kNotAnObjectMessage));
+    if (!value.is_object())
+      throw PellowError(GitHubFailure::apiNotAnObject, {.httpStatus = status});
     return value;
   }
-  // The cause names the status (and a redirection's target): GitHub's own answer text is not
-  // kept, as it may quote what was sent.
-  std::string cause = "HTTP " + std::to_string(status);
+  // The context names the status only: GitHub's own answer text is not kept, as it may quote
+  // what was sent.
   if (isRateLimited(result)) {
-    throw PellowError(rateLimitMessage(rateLimitReset(response)), cause + ", rate limited");
+    throw PellowError(GitHubFailure::apiRateLimited,
+                      {.httpStatus = status, .retryAt = rateLimitReset(response)});
   }
-  if (status == 403 || status == 404) throw PellowError(kRepositoryAccessMessage, cause);
-  if (status == 401) throw PellowError(kSignInExpiredMessage, cause);
-  if (status >= 301 && status <= 399) throw PellowError(kRepositoryMovedMessage, cause);
-  throw PellowError(kRepositoryCheckFailedMessage, cause);
+  GitHubFailure failure = GitHubFailure::apiFailed;
+  if (status == 403 || status == 404) failure = GitHubFailure::apiNoAccess;
+  if (status == 401) failure = GitHubFailure::apiUnauthorized;
+  if (status >= 301 && status <= 399) failure = GitHubFailure::apiMoved;
+  throw PellowError(failure, {.httpStatus = status});
 }
 
 }  // namespace pellow

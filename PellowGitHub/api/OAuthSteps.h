@@ -1,9 +1,8 @@
 // The pure steps of the device flow and the renewal, shared by GitHubAuthorization's operations
-// and tested on their own: the form body, the message for an OAuth error code, and a credential
-// from a token answer.
+// and tested on their own: the form body and a credential from a token answer.
 //
 //   const std::string body = formBody({{"client_id", id}, {"device_code", code}});
-//   throw PellowError(authorizationMessage("access_denied"));
+//   GitHubCredential credential = makeCredential(token, clientID, now);
 #pragma once
 
 #include <map>
@@ -21,13 +20,10 @@ namespace pellow {
 // digits.
 std::string formBody(const std::map<std::string, std::string>& fields);
 
-// The message for an OAuth error code (compared exactly).
-const char* authorizationMessage(std::string_view code);
-
 // A credential from a token answer (no account yet): needs a non-empty access_token and a
-// token_type equal to "bearer" in any case (else kNoAccessToken); with expires_in it needs
+// token_type equal to "bearer" in any case (else noAccessToken); with expires_in it needs
 // expires_in > 0, a non-empty refresh_token and refresh_token_expires_in > 0 (else
-// kIncompleteRenewal). Times are `now` plus the answer's seconds. Throws PellowError.
+// incompleteRenewal). Times are `now` plus the answer's seconds. Throws PellowError.
 GitHubCredential makeCredential(const TokenResponse& token, std::string_view clientID, Date now);
 
 }  // namespace pellow

@@ -14,7 +14,10 @@ namespace {
 using json::field;
 using json::isTrue;
 
-[[noreturn]] void rejectReference() { throw PellowError(invalidRepositoryReferenceMessage()); }
+[[noreturn]] void rejectReference() {
+  throw PellowError(GitHubFailure::invalidRepositoryReference,
+                    {.detail = "the answer is not the requested repository"});
+}
 
 }  // namespace
 
@@ -39,11 +42,11 @@ CheckedRepository checkedRepository(const nlohmann::json& object, std::string_vi
   }
 
   if (isTrue(object, "archived") || isTrue(object, "disabled")) {
-    throw PellowError(std::string(kArchivedRepositoryMessage));
+    throw PellowError(GitHubFailure::archivedRepository);
   }
   const auto permissions = object.find("permissions");
   if (permissions == object.end() || !permissions->is_object() || !isTrue(*permissions, "push")) {
-    throw PellowError(std::string(kReadOnlyRepositoryMessage));
+    throw PellowError(GitHubFailure::readOnlyRepository);
   }
 
   CheckedRepository result;

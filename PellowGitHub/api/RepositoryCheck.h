@@ -22,18 +22,12 @@
 
 namespace pellow {
 
-inline constexpr std::string_view kArchivedRepositoryMessage =
-    "This repository is archived or disabled. Choose a writable notes repository.";
-inline constexpr std::string_view kReadOnlyRepositoryMessage =
-    "This account has read-only access. Choose a writable repository and allow Pellow Contents "
-    "read and write access on GitHub.";
-
 // Judges GitHub's repository object for the reference whose slug is `requestedSlug`:
 // "id" (integer >= 1), "full_name" (string), "default_branch" (string) and "private" (boolean)
-// must be there, else the invalid-reference message; "full_name" must be a reference whose slug
-// equals `requestedSlug` ignoring ASCII case, else the same message; then "archived" or
-// "disabled" true fails with kArchivedRepositoryMessage; then anything but "permissions" an
-// object with "push" true fails with kReadOnlyRepositoryMessage. Throws PellowError.
+// must be there, else invalidRepositoryReference; "full_name" must be a reference whose slug
+// equals `requestedSlug` ignoring ASCII case, else the same; then "archived" or "disabled" true
+// fails with archivedRepository; then anything but "permissions" an object with "push" true
+// fails with readOnlyRepository. Throws PellowError naming those GitHubFailures.
 CheckedRepository checkedRepository(const nlohmann::json& object, std::string_view requestedSlug,
                                     const GitHubCredential& credential);
 

@@ -67,13 +67,6 @@ bool validName(std::string_view name) {
 
 }  // namespace
 
-std::string invalidRepositoryReferenceMessage() {
-  std::string message = "Enter owner/repository or its ";
-  message += config::webBaseURL();
-  message += "/owner/repository URL.";
-  return message;
-}
-
 std::optional<std::string> tryRepositorySlug(std::string_view reference) {
   std::string text(trimWhiteSpaceAndNewlines(reference));
 
@@ -103,7 +96,7 @@ std::optional<std::string> tryRepositorySlug(std::string_view reference) {
 
 std::string repositorySlug(std::string_view reference) {
   std::optional<std::string> slug = tryRepositorySlug(reference);
-  if (!slug) throw PellowError(invalidRepositoryReferenceMessage());
+  if (!slug) throw PellowError(GitHubFailure::invalidRepositoryReference);
   return std::move(*slug);
 }
 

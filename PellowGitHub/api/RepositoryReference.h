@@ -25,16 +25,13 @@
 
 namespace pellow {
 
-// "Enter owner/repository or its <web base URL>/owner/repository URL."
-std::string invalidRepositoryReferenceMessage();
-
 // The slug owner/name of `reference`, or nothing when it is not an accepted form.
 // Throws std::runtime_error only when a URL text needs the network module and it cannot be
 // loaded.
 std::optional<std::string> tryRepositorySlug(std::string_view reference);
 
 // The slug owner/name of `reference`. Throws PellowError with
-// invalidRepositoryReferenceMessage() when it is not an accepted form.
+// invalidRepositoryReference when it is not an accepted form.
 std::string repositorySlug(std::string_view reference);
 
 }  // namespace pellow

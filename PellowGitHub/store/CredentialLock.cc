@@ -35,8 +35,9 @@ CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
   // Made 0700 whatever the umask; an existing folder is judged below, never repaired.
   privatefiles::createPrivateFolders(folder);
   if (!privatefiles::isPrivateEntry(AT_FDCWD, folder.c_str(), FileKind::directory)) {
-    throw PellowError(kLockNotPrivateMessage,
-                      folder.string() + ": not a private folder (0700, the user's own)");
+    throw PellowError(
+        GitHubFailure::lockNotPrivate,
+        {.path = folder.string(), .detail = "not a private folder (0700, the user's own)"});
   }
 
   const std::filesystem::path file = folder / "credential.lock";
@@ -44,15 +45,16 @@ CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
   // held, and that program must not keep the lock after the application is gone.
   UniqueFd descriptor = privatefiles::openPrivateFile(AT_FDCWD, file.c_str(), O_RDWR | O_CLOEXEC);
   if (!descriptor) {
-    throw PellowError(kLockBusyMessage,
-                      file.string() + ": cannot be opened: " + std::strerror(errno));
+    throw PellowError(GitHubFailure::lockBusy,
+                      {.path = file.string(), .detail = "cannot be opened", .systemError = errno});
   }
 
   struct stat fileInfo {};
   if (::fstat(descriptor.get(), &fileInfo) != 0 ||
       !privatefiles::isPrivate(fileInfo, FileKind::regularFile)) {
-    throw PellowError(kLockBusyMessage,
-                      file.string() + ": not a private file (0600, the user's own)");
+    throw PellowError(
+        GitHubFailure::lockBusy,
+        {.path = file.string(), .detail = "not a private file (0600, the user's own)"});
   }
 
   // The deadline is on the wall clock, the pauses between tries on the continuous clock.
@@ -62,7 +64,8 @@ CredentialLockHold CredentialLock::acquire(const std::stop_token& stop) const {
     if (tries++ == 0) trace::line("lock", "waiting: another process holds " + file.string());
     if (!(clock_->now() < deadline)) {
       trace::line("lock", "gave up after " + std::to_string(kWaitLimitSeconds) + " s");
-      throw PellowError(kLockTimeoutMessage, file.string() + ": held by another process");
+      throw PellowError(GitHubFailure::lockTimeout,
+                        {.path = file.string(), .detail = "held by another process"});
     }
     clock_->sleep(kRetryIntervalSeconds, stop);
     throwIfCancelled(stop);

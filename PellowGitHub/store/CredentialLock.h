@@ -13,13 +13,13 @@
 // run(body, stop):
 //   - creates the folder if needed; a creation failure throws std::filesystem::filesystem_error;
 //   - checks the folder with lstat: a directory (not a symbolic link) owned by the user with no
-//     group or other permission bits, else PellowError kLockNotPrivateMessage;
+//     group or other permission bits, else PellowError lockNotPrivate;
 //   - opens the file O_RDWR|O_NOFOLLOW|O_CLOEXEC, creating it 0600 when missing
 //     (openPrivateFile), and checks it with fstat: a regular file owned by the user with no group
-//     or other bits, else PellowError kLockBusyMessage;
+//     or other bits, else PellowError lockBusy;
 //   - tries a non-blocking exclusive flock; while it fails and the clock's date is before a
 //     deadline of 10 s after the first try, waits 0.1 s (the clock's sleep) and retries;
-//     past the deadline throws PellowError kLockTimeoutMessage;
+//     past the deadline throws PellowError lockTimeout;
 //   - a stop requested on `stop` while waiting throws CancellationError;
 //   - runs body() while holding the lock, then unlocks and closes the descriptor whatever body
 //     did, and returns body's result or rethrows its exception unchanged.
@@ -40,13 +40,6 @@
 #include "PrivateFiles/UniqueFd.h"
 
 namespace pellow {
-
-inline constexpr std::string_view kLockNotPrivateMessage =
-    "Pellow\u2019s GitHub credential lock is not private. Check the PellowGitHub folder in "
-    "Application Support.";
-inline constexpr std::string_view kLockBusyMessage = "GitHub credentials are busy. Try again.";
-inline constexpr std::string_view kLockTimeoutMessage =
-    "Another Pellow window is updating GitHub sign-in. Try again shortly.";
 
 // The held lock: acquired by CredentialLock::acquire(), released (LOCK_UN, then close) by the
 // destructor.

@@ -55,10 +55,10 @@ TEST(APIRequest, CarriesExactlyTheFourHeaders) {
 }
 
 TEST(APIClassification, StatusTable) {
-  const std::string access(kRepositoryAccessMessage);
-  const std::string signIn(kSignInExpiredMessage);
-  const std::string moved(kRepositoryMovedMessage);
-  const std::string failed(kRepositoryCheckFailedMessage);
+  const std::string access(describeFailure(GitHubFailure::apiNoAccess));
+  const std::string signIn(describeFailure(GitHubFailure::apiUnauthorized));
+  const std::string moved(describeFailure(GitHubFailure::apiMoved));
+  const std::string failed(describeFailure(GitHubFailure::apiFailed));
   const struct {
     long status;
     std::string message;
@@ -75,7 +75,7 @@ TEST(APIClassification, StatusTable) {
 }
 
 TEST(APIClassification, RateLimitHeaders) {
-  const std::string access(kRepositoryAccessMessage);
+  const std::string access(describeFailure(GitHubFailure::apiNoAccess));
   const struct {
     long status;
     HTTPHeaders headers;
@@ -93,8 +93,8 @@ TEST(APIClassification, RateLimitHeaders) {
       {404, {{"X-RateLimit-Remaining", "0"}, {"Retry-After", "1"}}, access},
       {401,
        {{"X-RateLimit-Remaining", "0"}, {"Retry-After", "1"}},
-       std::string(kSignInExpiredMessage)},
-      {301, {{"Retry-After", "1"}}, std::string(kRepositoryMovedMessage)},
+       describeFailure(GitHubFailure::apiUnauthorized)},
+      {301, {{"Retry-After", "1"}}, describeFailure(GitHubFailure::apiMoved)},
       {429, {{"X-RateLimit-Remaining", "5000"}}, kWaitMessage},
   };
   for (const auto& c : cases) {
@@ -158,7 +158,7 @@ TEST(APIClassification, RateLimitMessageWithAKnownReset) {
 // GitHub's secondary limits answer 403 (or 429) with plenty of primary quota left and often no
 // Retry-After; only the message says what happened.
 TEST(APIClassification, SecondaryRateLimitMessages) {
-  const std::string access(kRepositoryAccessMessage);
+  const std::string access(describeFailure(GitHubFailure::apiNoAccess));
   const std::string documented = testing::fixture("rate-limit-secondary-403.json");
   const HTTPHeaders quotaLeft{{"x-ratelimit-remaining", "4999"}, {"x-ratelimit-used", "1"}};
   auto message = [](const std::string& text) {
@@ -188,8 +188,8 @@ TEST(APIClassification, SecondaryRateLimitMessages) {
       {403, "", access},
       // Only 403 and 429 can be rate limits.
       {404, documented, access},
-      {401, documented, std::string(kSignInExpiredMessage)},
-      {500, documented, std::string(kRepositoryCheckFailedMessage)},
+      {401, documented, describeFailure(GitHubFailure::apiUnauthorized)},
+      {500, documented, describeFailure(GitHubFailure::apiFailed)},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(failureOf(answer(c.status, c.body, quotaLeft)), c.expected)
@@ -214,8 +214,8 @@ TEST(APIClassification, SuccessBodies) {
     EXPECT_THROW(classifyAPIResponse(answer(200, body)), json::JsonSyntaxError) << body;
   }
   // A failure body is only ever looked at for a secondary limit; malformed ones are harmless.
-  EXPECT_EQ(failureOf(answer(404, "<html>")), std::string(kRepositoryAccessMessage));
-  EXPECT_EQ(failureOf(answer(403, "<html>")), std::string(kRepositoryAccessMessage));
+  EXPECT_EQ(failureOf(answer(404, "<html>")), describeFailure(GitHubFailure::apiNoAccess));
+  EXPECT_EQ(failureOf(answer(403, "<html>")), describeFailure(GitHubFailure::apiNoAccess));
 }
 
 TEST(GetJSON, SendsThroughTheClientsTransportAndPassesTransportFailuresOn) {

@@ -187,8 +187,10 @@ TEST(GitHubAuthorization, PollMapsEveryOAuthErrorCode) {
               c.message);
   }
   // Outside poll, the two polling codes have no meaning of their own.
-  EXPECT_STREQ(authorizationMessage("authorization_pending"), messages::kOtherOAuthError);
-  EXPECT_STREQ(authorizationMessage("slow_down"), messages::kOtherOAuthError);
+  EXPECT_EQ(describeFailure(GitHubFailure::oauthError, {.code = "authorization_pending"}),
+            messages::kOtherOAuthError);
+  EXPECT_EQ(describeFailure(GitHubFailure::oauthError, {.code = "slow_down"}),
+            messages::kOtherOAuthError);
 }
 
 TEST(GitHubAuthorization, PollSendsTheDeviceGrantAndAnswersPendingAndSlowDown) {

@@ -144,7 +144,7 @@ TEST_F(CredentialAccessTest, HoldsTheLockAroundTheWholeSequence) {
   store(stored(std::nullopt));
   std::filesystem::create_directories(support_.lockFolder());
   ::chmod(support_.lockFolder().c_str(), 0750);
-  EXPECT_EQ(messageOf(7), kLockNotPrivateMessage);
+  EXPECT_EQ(messageOf(7), describeFailure(GitHubFailure::lockNotPrivate));
   EXPECT_TRUE(backend_->calls.empty());  // the keychain is read only under the lock
 }
 

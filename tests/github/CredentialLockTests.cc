@@ -124,8 +124,8 @@ TEST_F(CredentialLockTest, FirstUseCreatesPrivateFolderAndFileAndReturnsTheBodys
 }
 
 TEST_F(CredentialLockTest, RefusesPlacesThatAreNotPrivate) {
-  const std::string notPrivate(kLockNotPrivateMessage);
-  const std::string busy(kLockBusyMessage);
+  const std::string notPrivate(describeFailure(GitHubFailure::lockNotPrivate));
+  const std::string busy(describeFailure(GitHubFailure::lockBusy));
   struct Case {
     std::string name;
     std::function<void(const fs::path& folder)> prepare;
@@ -206,9 +206,9 @@ TEST_F(CredentialLockTest, RefusesPlacesOwnedByAnotherUser) {
   ::chmod(folder().c_str(), 0700);
   ::close(::open(lockFile().c_str(), O_CREAT | O_WRONLY, 0600));
   if (!testkit::giveAway(lockFile())) GTEST_SKIP() << "giving a file to another user needs root";
-  EXPECT_EQ(lockMessage(), kLockBusyMessage);
+  EXPECT_EQ(lockMessage(), describeFailure(GitHubFailure::lockBusy));
   ASSERT_TRUE(testkit::giveAway(folder()));
-  EXPECT_EQ(lockMessage(), kLockNotPrivateMessage);
+  EXPECT_EQ(lockMessage(), describeFailure(GitHubFailure::lockNotPrivate));
 }
 
 TEST_F(CredentialLockTest, ABodysErrorPassesThroughAndTheLockIsFreeAtOnce) {
@@ -255,7 +255,7 @@ TEST_F(CredentialLockTest, WaitsForAnotherProcessThenGivesUpAtTheDeadline) {
     testing::FakeClock clock(Date::fromUnixSeconds(1'800'000'000));
     const auto start = Clock::now();
     EXPECT_EQ(testing::messageOf([&] { CredentialLock(clock, folder()).run([] {}); }),
-              kLockTimeoutMessage);
+              describeFailure(GitHubFailure::lockTimeout));
     EXPECT_LT(secondsSince(start), 5.0);
     double slept = 0;
     for (const double pause : clock.sleeps) slept += pause;

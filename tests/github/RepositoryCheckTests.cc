@@ -15,9 +15,9 @@
 namespace pellow::testing {
 namespace {
 
-const std::string kInvalid = invalidRepositoryReferenceMessage();
-const std::string kArchived(kArchivedRepositoryMessage);
-const std::string kReadOnly(kReadOnlyRepositoryMessage);
+const std::string kInvalid = describeFailure(GitHubFailure::invalidRepositoryReference);
+const std::string kArchived = describeFailure(GitHubFailure::archivedRepository);
+const std::string kReadOnly = describeFailure(GitHubFailure::readOnlyRepository);
 
 // GitHub's documented repository object, made writable.
 nlohmann::json writableRepository() {

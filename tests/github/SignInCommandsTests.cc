@@ -207,7 +207,7 @@ TEST_F(SignInCommandsTest, SaveAndDisconnectChangeNothingWhenTheLockIsRefused) {
   backend_->put(kService, R"({"accessToken":"old","accountID":3,"login":"before"})");
   std::filesystem::create_directories(support_.lockFolder());
   ::chmod(support_.lockFolder().c_str(), 0755);
-  const std::string refused = "error: " + std::string(kLockNotPrivateMessage);
+  const std::string refused = "error: " + describeFailure(GitHubFailure::lockNotPrivate);
   EXPECT_EQ(run(saveCommand, R"({"credential":{"accessToken":"t","accountID":4,"login":"x"}})"),
             refused);
   EXPECT_EQ(run(disconnectCommand, "{}"), refused);

@@ -11,10 +11,12 @@
 //
 // Every request goes to the GitHub web origin (device code, token) or the API origin (/user)
 // through the given transport, with a 60 s timeout and the User-Agent "Pellow-iOS". Nothing is
-// retried here. Failures throw PellowError with the messages below, or pass on the transport's
-// PellowError unchanged, or throw DecodingError for an answer that is not the expected record
-// (shown by the command layer as its generic message), or CancellationError from
-// waitForAuthorization. Keeps references to the transport and the clock, which must outlive it;
+// retried here. Failures throw PellowError naming a GitHubFailure (authorizationLimited,
+// authorizationFailed, oauthError, invalidDeviceCode, expiredDeviceCode, renewalRefused,
+// noAccessToken, incompleteRenewal, accountNotVerified, invalidAccount) worded by the messages
+// below, or pass on the transport's PellowError unchanged, or throw DecodingError for an answer
+// that is not the expected record (shown by the command layer as its generic message), or
+// CancellationError from waitForAuthorization. Keeps references to the transport and the clock, which must outlive it;
 // holds no other state, so one object may serve any number of sign-ins one after another.
 #pragma once
 
@@ -98,7 +100,7 @@ class GitHubAuthorization {
   // Asks GitHub for a device code for `app`. The answer must carry verification_uri equal to
   // the web base URL + "/login/device", a device_code of 20 to 200 characters, a user_code
   // matching ^[A-Z0-9]{4}-[A-Z0-9]{4}$, expires_in within 1...1800 and interval within 1...120,
-  // else kInvalidCode. An OAuth error object gives its authorizationMessage.
+  // else kInvalidCode. An OAuth error object gives oauthError with its code.
   DeviceCode begin(const GitHubAppRegistration& app, Date now) const;
 
   // Asks once whether the user approved `code`. At or after code.expiresAt fails with

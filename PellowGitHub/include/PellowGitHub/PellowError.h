@@ -1,16 +1,16 @@
 // PellowError: the one error type of the GitHub helper.
 //
-// It carries one complete, user-facing English sentence, and where the layer that threw it knew
-// more, the cause that the sentence leaves out (which store status, which file and errno, which
-// HTTP status): the trace shows it, the user never does. Every layer below the command layer
-// throws it (or passes another layer's exception up unchanged); only the command layer turns an
-// exception into output, showing `message()` for a PellowError and the generic failure message
-// for anything else. A cause never holds a token, code or secret.
+// It names what went wrong (a GitHubFailure, with what the thrower knew in its FailureContext)
+// and carries the user's sentence for it, chosen by describeFailure (GitHubFailure.h), the one
+// table of the library's words: throw sites below the command layer never write a sentence. The
+// command layer, which alone turns an exception into output, shows `message()` for a PellowError
+// and the generic failure message for anything else; the trace shows `failure()` and `cause()`,
+// the user never does. A context never holds a token, code or secret.
 //
-//   throw PellowError("Invalid GitHub address.");
-//   throw PellowError(kKeychainMessage, "Secret Service: interaction not allowed (locked)");
+//   throw PellowError(GitHubFailure::lockTimeout, {.path = file, .detail = "held by another"});
+//   throw PellowError("Invalid GitHub request.");        // the command layer's own sentence
 //   ...
-//   catch (const PellowError& e) { answer(e.message()); log(e.cause()); }
+//   catch (const PellowError& e) { answer(e.message()); log(failureName(e.failure()), e.cause()); }
 #pragma once
 
 #include <stdexcept>
@@ -18,22 +18,36 @@
 #include <string_view>
 #include <utility>
 
+#include "PellowGitHub/GitHubFailure.h"
+
 namespace pellow {
 
 class PellowError : public std::runtime_error {
  public:
-  explicit PellowError(const std::string& message) : std::runtime_error(message) {}
-  explicit PellowError(const char* message) : std::runtime_error(message) {}
-  PellowError(std::string_view message, std::string cause)
-      : std::runtime_error(std::string(message)), cause_(std::move(cause)) {}
+  // `failure` with its sentence from describeFailure, which may throw (see there).
+  PellowError(GitHubFailure failure, FailureContext context)
+      : std::runtime_error(describeFailure(failure, context)),
+        failure_(failure),
+        context_(std::move(context)),
+        cause_(describeCause(context_)) {}
+  explicit PellowError(GitHubFailure failure) : PellowError(failure, FailureContext{}) {}
+  // A stated failure: `message` is the sentence.
+  explicit PellowError(const std::string& message)
+      : PellowError(GitHubFailure::stated, FailureContext{.statedMessage = message}) {}
+  explicit PellowError(const char* message) : PellowError(std::string(message)) {}
 
   // The message exactly as shown to the user.
   std::string_view message() const noexcept { return what(); }
 
-  // What the thrower knew of why (empty when nothing more than the message).
+  GitHubFailure failure() const noexcept { return failure_; }
+  const FailureContext& context() const noexcept { return context_; }
+
+  // The context in one line (describeCause); empty when the thrower knew nothing more.
   const std::string& cause() const noexcept { return cause_; }
 
  private:
+  GitHubFailure failure_;
+  FailureContext context_;
   std::string cause_;
 };
 
