@@ -114,6 +114,10 @@ start)
 restart)
   end_kwallet TERM
   start_kwallet
+  # kwalletd answers isOpen before its Secret Service side has loaded the wallet's entries: a
+  # request in that moment reads an entry's secret as empty or finds the collection locked.
+  # Nothing on the bus says when loading ends; a second is ample on a loaded machine.
+  sleep 1
   ;;
 kill)
   end_kwallet KILL
