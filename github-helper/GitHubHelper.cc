@@ -32,8 +32,8 @@ constexpr std::array<OperationEntry, 8> kOperations{{
 }};
 
 // The user's sentence for a failure; the trace keeps the failure's name and the cause that the
-// sentence leaves out (an exception's own text: a file system error names its path and errno, a JSON error its
-// position). Neither carries a secret: no layer puts one into an exception.
+// sentence leaves out (an exception's own text: a file system error names its path and errno, a
+// JSON error its position). Neither carries a secret: no layer puts one into an exception.
 std::string messageOf(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);

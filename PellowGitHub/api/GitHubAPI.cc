@@ -7,6 +7,7 @@
 #include "PellowGitHub/PellowError.h"
 #include "PellowGitHub/support/GitHubConfig.h"
 #include "PellowGitHub/support/Json.h"
+#include "TextKit/AsciiCase.h"
 
 namespace pellow {
 namespace {
@@ -41,14 +42,6 @@ bool isDecimalNumber(std::string_view text) {
 // limit..."), matched in any letter case.
 constexpr std::string_view kSecondaryLimitWording = "secondary rate limit";
 
-std::string asciiLowercase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 // Whether the body is GitHub's error object with a "message" naming a secondary rate limit.
 // A secondary limit leaves the primary quota untouched and often sends no Retry-After, so the
 // message is the only sign; without it the user would be sent to fix permissions that are fine.
@@ -61,7 +54,7 @@ bool namesSecondaryLimit(std::string_view body) {
   }
   const std::string* message = json::field<std::string>(object, "message");
   return message != nullptr &&
-         asciiLowercase(*message).find(kSecondaryLimitWording) != std::string::npos;
+         textkit::lowercasedASCII(*message).find(kSecondaryLimitWording) != std::string::npos;
 }
 
 bool isRateLimited(const HTTPResult& result) {

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <utility>

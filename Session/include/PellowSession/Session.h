@@ -15,8 +15,7 @@
 //
 // A plain value: copy it freely; it never changes after it is made. What decides where two
 // processes meet (the keyring's credential lock) depends on the user id and the password
-// database only (passwordDatabaseHome()),
-// never on a value that came from the environment.
+// database only (passwordDatabaseHome()), never on a value that came from the environment.
 #pragma once
 
 #include <sys/types.h>
